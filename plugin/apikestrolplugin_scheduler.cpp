@@ -1,0 +1,4 @@
+#include "apikestrolplugin.h"
+
+// Placeholder until the scheduler lands.
+void ApiKestrolPlugin::onTimer() {}

@@ -1,0 +1,44 @@
+#ifndef KESTROLDEVICE_H
+#define KESTROLDEVICE_H
+
+#include "device.h"
+
+#include <QList>
+#include <QMutex>
+#include <QSharedPointer>
+#include <QtGlobal>
+
+class ApiRequestCommand;
+
+// A camera or recorder of this family: a Device with its kind, an API certificate countdown, a session
+// identifier and a queue of its own.
+class KestrolDevice : public Device
+{
+    Q_OBJECT
+
+public:
+    KestrolDevice(QString sId, QString sUrl, QString sUser, QString sPassword, QString sDeviceType,
+                  QObject *parent = nullptr);
+
+    // One 100 ms step of the certificate countdown; never wraps below 0.
+    void prTimer();
+    bool isApiCertificateValid() const { return iApiCertificateValidity != 0; }
+    void setApiCertificateValid() { iApiCertificateValidity = 120000; }
+
+    void setSessionId(QString sValue) { sSessionId = std::move(sValue); }
+    QString getSessionId() const { return sSessionId; }
+    QString getDeviceType() const { return sDeviceType; }
+
+    void addPendingApiRequest(QSharedPointer<ApiRequestCommand> pRequest);
+    // Every pending request, oldest first; the queue is empty afterwards.
+    QList<QSharedPointer<ApiRequestCommand>> getQueuedRequests();
+
+protected:
+    quint32 iApiCertificateValidity = 0;
+    QList<QSharedPointer<ApiRequestCommand>> lPendingRequests;
+    QMutex mutexPendingRequests;
+    QString sSessionId;
+    QString sDeviceType;
+};
+
+#endif // KESTROLDEVICE_H

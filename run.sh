@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Build, test and try the plugin. Usage: ./run.sh [build|test|demo|bench]
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build_dir="${KESTROL_BUILD_DIR:-$here/build}"
+packages=(build-essential cmake ninja-build pkg-config qtbase5-dev libcpp-httplib-dev libssl-dev)
+
+install_missing_packages() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    command -v apt-get >/dev/null || { echo "run.sh: missing packages: ${missing[*]} (no apt-get here)" >&2; exit 1; }
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "run.sh: installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    install_missing_packages
+    local werror=OFF
+    [ -n "${CI:-}" ] && werror=ON
+    cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROL_WERROR="$werror" >/dev/null
+    cmake --build "$build_dir" -j "$(nproc)"
+}
+
+cmd="${1:-build}"
+case "$cmd" in
+build)
+    configure_and_build
+    ;;
+test)
+    configure_and_build
+    ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600
+    ;;
+demo)
+    configure_and_build
+    shift || true
+    "$build_dir/bin/kestrolctl" demo "$@"
+    ;;
+bench)
+    configure_and_build
+    shift || true
+    for b in "$build_dir"/bin/bench_*; do
+        [ -x "$b" ] || continue
+        echo "== $(basename "$b")"
+        "$b" "$@"
+    done
+    ;;
+*)
+    echo "usage: $0 [build|test|demo|bench]" >&2
+    exit 2
+    ;;
+esac
