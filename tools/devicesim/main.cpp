@@ -1,0 +1,6 @@
+#include "devicesim.h"
+
+int main()
+{
+    return 0;
+}
