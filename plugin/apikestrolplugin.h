@@ -71,6 +71,67 @@ protected:
     QHash<QString, QSharedPointer<ApiRequestCommand>> hSentRequests;
     QTimer *pTimer = nullptr;
     QMutex mutexRequests;
+
+private:
+    // The request of one command: the fewest parameters it reads and the member that sends it. A builder
+    // returns false when it refuses to send; the tick then answers the request with 103.
+    struct RequestBuilder
+    {
+        int iMinParams;
+        bool (ApiKestrolPlugin::*pBuild)(ApiRequestCommand &request, const KestrolDevice &device);
+    };
+    enum class ReplyOutcome
+    {
+        Report,
+        NextStep
+    };
+    // Reads a device reply into the result list; may change the completion code and, for a next step,
+    // the request's command and parameters.
+    using ReplyInterpreter = ReplyOutcome (ApiKestrolPlugin::*)(ApiRequestCommand &request,
+                                                                const QByteArray &baResult, int &iError,
+                                                                QVariantList &lResult);
+
+    static const QHash<QString, RequestBuilder> &prRequestBuilders();
+    static const QHash<QString, ReplyInterpreter> &prReplyInterpreters();
+
+    // Scheduler.
+    void prAgeDevices();
+    void prSendRequest(const QSharedPointer<ApiRequestCommand> &pRequest);
+    void prRejectRequest(const ApiRequestCommand &request, const QString &sLogLine);
+    void prAnswer(QString sUuid, int iError, const QVariantList &lResult);
+
+    // Requests.
+    void prSendGet(const ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
+                   const QString &sDownloadFilename = QString());
+    void prSendPost(const ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
+                    const QString &sUploadFilename = QString(), const QString &sPostName = QString());
+    bool prBuildTableGet(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildTablePost(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildUpload(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildSettingsExport(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildSettingsDownload(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildFirmwareProgress(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildCounterValues(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildCounterList(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildSnapshot(ApiRequestCommand &request, const KestrolDevice &device);
+
+    // Replies.
+    ReplyOutcome prReadDeviceInfo(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                  QVariantList &lResult);
+    ReplyOutcome prReadSettingsExport(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                      QVariantList &lResult);
+    ReplyOutcome prReadSettingsDownload(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                        QVariantList &lResult);
+    ReplyOutcome prReadFirmwareUpload(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                      QVariantList &lResult);
+    ReplyOutcome prReadFirmwareProgress(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                        QVariantList &lResult);
+    ReplyOutcome prReadCounterValues(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                     QVariantList &lResult);
+    ReplyOutcome prReadCounterList(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                   QVariantList &lResult);
+    ReplyOutcome prReadSnapshot(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
+                                QVariantList &lResult);
 };
 
 #endif // APIKESTROLPLUGIN_H

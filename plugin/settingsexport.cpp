@@ -1,0 +1,68 @@
+#include "settingsexport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+
+int defaultPort(const QUrl &url)
+{
+    if (url.scheme() == QLatin1String("https"))
+        return 443;
+    if (url.scheme() == QLatin1String("http"))
+        return 80;
+    return -1;
+}
+
+bool isSameOrigin(const QUrl &url, const QUrl &base)
+{
+    return !url.host().isEmpty() && url.scheme() == base.scheme() && url.host() == base.host() &&
+           url.port(defaultPort(url)) == base.port(defaultPort(base));
+}
+
+QString withTrailingSlash(const QString &sPath)
+{
+    return sPath.endsWith(QLatin1Char('/')) ? sPath : sPath + QLatin1Char('/');
+}
+
+} // namespace
+
+QString SettingsExport::resolveDestination(const QString &sDestination)
+{
+    if (sDestination.isEmpty())
+        return withTrailingSlash(QDir::currentPath());
+    const QFileInfo info(sDestination);
+    const QString sAbsolute = QDir::cleanPath(info.absoluteFilePath());
+    if (info.isDir() || sDestination.endsWith(QLatin1Char('/')))
+        return withTrailingSlash(sAbsolute);
+    return sAbsolute;
+}
+
+QString SettingsExport::filePath(const QString &sResolvedDestination, const QDateTime &dtNow)
+{
+    if (!sResolvedDestination.endsWith(QLatin1Char('/')))
+        return sResolvedDestination;
+    return sResolvedDestination +
+           QStringLiteral("%1_db.ndb").arg(dtNow.toString(QStringLiteral("yyyyMMddhhmmsszzz")));
+}
+
+QString SettingsExport::downloadUrl(const QString &sBaseUrl, const QString &sUrlValue)
+{
+    QString sValue = sUrlValue;
+    sValue.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    const QUrl url(sValue, QUrl::TolerantMode);
+    if (!url.scheme().isEmpty())
+        return isSameOrigin(url, QUrl(sBaseUrl, QUrl::TolerantMode)) ? sValue : QString();
+
+    int iStart = 0;
+    while (iStart < sValue.size() && sValue.at(iStart) == QLatin1Char('/'))
+        ++iStart;
+    if (iStart == sValue.size())
+        return QString();
+    QString sBase = sBaseUrl;
+    while (sBase.endsWith(QLatin1Char('/')))
+        sBase.chop(1);
+    return sBase + QLatin1Char('/') + sValue.midRef(iStart);
+}
