@@ -89,6 +89,7 @@ public:
         bool tls = false; // HTTPS with a self-signed certificate made at start (no key files in the repo)
         quint16 port = 0; // 0: any free port
         int threads = 64; // worker pool size
+        int maxRecords = 100000; // the oldest records are dropped beyond this many
     };
     // Two constructors rather than a defaulted argument: a nested aggregate with member initialisers cannot
     // be a default argument inside its enclosing class.

@@ -1,6 +1,111 @@
+// kestrol-devicesim: serves virtual devices on 127.0.0.1 until interrupted.
 #include "devicesim.h"
 
-int main()
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <signal.h>
+
+#include <cstdio>
+
+namespace {
+
+struct Settings
 {
+    devicesim::Simulator::Options options;
+    devicesim::DeviceConfig device;
+    int iDevices = 1;
+};
+
+bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sError)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Device simulator: answers the camera/recorder REST API over HTTP or HTTPS on 127.0.0.1, so the "
+        "plugin\n"
+        "can be tried without a device. Every device lives under its own base URL,\n"
+        "http(s)://127.0.0.1:PORT/dev/<id> with ids 1..N; give that URL to the host as the device address.\n"
+        "Every request is recorded: GET /_sim/requests returns the records as JSON (?device=<id> for one\n"
+        "device), DELETE /_sim/requests clears them. Stop with Ctrl+C.");
+    parser.addHelpOption();
+    parser.addOptions({
+        {"port", "TCP port on 127.0.0.1; 0 picks a free port. Default 8080.", "port", "8080"},
+        {"tls", "Serve HTTPS with a self-signed certificate made at start (clients must accept it)."},
+        {"auth", "Authentication every device demands: none, basic, or digest (MD5, qop=auth). Default none.",
+         "mode", "none"},
+        {"user", "User name the devices accept. Default admin.", "user", "admin"},
+        {"password", "Password the devices accept. Default secret.", "password", "secret"},
+        {"devices", "Number of devices to serve, with ids 1..N. Default 1.", "count", "1"},
+        {"threads", "Worker threads; each open connection holds one. Default 64.", "count", "64"},
+    });
+    parser.process(app);
+
+    bool bPortOk = false, bDevicesOk = false, bThreadsOk = false;
+    const uint iPort = parser.value("port").toUInt(&bPortOk);
+    settings.iDevices = parser.value("devices").toInt(&bDevicesOk);
+    settings.options.threads = parser.value("threads").toInt(&bThreadsOk);
+    const QString sAuth = parser.value("auth").toLower();
+    if (!bPortOk || iPort > 65535)
+        sError = "--port needs a number from 0 to 65535";
+    else if (!bDevicesOk || settings.iDevices < 1)
+        sError = "--devices needs a positive number";
+    else if (!bThreadsOk || settings.options.threads < 1)
+        sError = "--threads needs a positive number";
+    else if (sAuth != "none" && sAuth != "basic" && sAuth != "digest")
+        sError = "--auth needs none, basic or digest";
+    if (!sError.isEmpty())
+        return false;
+
+    settings.options.port = quint16(iPort);
+    settings.options.tls = parser.isSet("tls");
+    settings.device.auth = sAuth == "basic"    ? devicesim::AuthMode::Basic
+                           : sAuth == "digest" ? devicesim::AuthMode::Digest
+                                               : devicesim::AuthMode::None;
+    settings.device.user = parser.value("user");
+    settings.device.password = parser.value("password");
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Blocked before any thread starts, so that every thread inherits the mask and only sigwait() sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kestrol-devicesim");
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    Settings settings;
+    QString sError;
+    if (!parseArguments(app, settings, sError)) {
+        err << "kestrol-devicesim: " << sError << " (see --help)\n";
+        return 2;
+    }
+
+    devicesim::Simulator simulator(settings.options);
+    if (!simulator.start()) {
+        err << "kestrol-devicesim: cannot listen on 127.0.0.1:" << settings.options.port << '\n';
+        return 1;
+    }
+    for (int i = 1; i <= settings.iDevices; ++i)
+        out << simulator.addDevice(QString::number(i), settings.device) << '\n';
+    const char *pAuth[] = {"none", "basic", "digest"};
+    out << "Serving " << settings.iDevices << " device(s) on 127.0.0.1:" << simulator.port() << ", "
+        << (settings.options.tls ? "HTTPS" : "HTTP") << ", auth " << pAuth[int(settings.device.auth)]
+        << "; records at " << (settings.options.tls ? "https" : "http") << "://127.0.0.1:" << simulator.port()
+        << "/_sim/requests. Ctrl+C stops.\n";
+    out.flush();
+
+    int iSignal = 0;
+    sigwait(&stopSignals, &iSignal);
+    simulator.stop();
     return 0;
 }

@@ -1,74 +1,137 @@
-#include "devicesim.h"
+#include "simulator_p.h"
+
+#include "simsnapshot.h"
+
+#include <httplib.h>
+
+#include <QUrl>
 
 namespace devicesim {
 
-struct Simulator::Private
-{
-    Options options;
-};
-
 Simulator::Simulator() : Simulator(Options()) {}
 
-Simulator::Simulator(Options options) : d(new Private{options}) {}
+Simulator::Simulator(Options options) : d(new Private(options)) {}
 
 Simulator::~Simulator()
 {
     stop();
 }
 
-bool Simulator::start()
-{
-    return false;
-}
-void Simulator::stop() {}
 quint16 Simulator::port() const
 {
-    return 0;
+    return d->iPort;
 }
+
 bool Simulator::isTls() const
 {
     return d->options.tls;
 }
-QString Simulator::addDevice(const QString &sId, DeviceConfig)
+
+QString Simulator::Private::baseUrl(const QString &sId) const
 {
-    return baseUrl(sId);
+    return QStringLiteral("%1://127.0.0.1:%2/dev/%3")
+        .arg(options.tls ? "https" : "http")
+        .arg(iPort.load())
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(sId)));
 }
-QString Simulator::baseUrl(const QString &) const
+
+QString Simulator::addDevice(const QString &sId, DeviceConfig config)
 {
-    return QString();
+    QMutexLocker locker(&d->mutex);
+    d->hDevices.insert(sId, std::make_shared<DeviceState>(sId, config));
+    return d->baseUrl(sId);
 }
-void Simulator::setFault(const QString &, const QString &, Fault) {}
-void Simulator::clearFaults(const QString &) {}
-void Simulator::setExportUrlForm(const QString &, ExportUrlForm) {}
-void Simulator::setExportUrlOverride(const QString &, const QString &) {}
-QList<RecordedRequest> Simulator::requests(const QString &) const
+
+QString Simulator::baseUrl(const QString &sId) const
 {
-    return {};
+    return d->baseUrl(sId);
 }
-void Simulator::clearRequests() {}
-QByteArray Simulator::settings(const QString &) const
+
+void Simulator::setFault(const QString &sId, const QString &sApiPath, Fault fault)
 {
-    return {};
+    QMutexLocker locker(&d->mutex);
+    if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
+        pDevice->hFaults.insert(sApiPath, fault);
+    d->wakeUp.wakeAll();
 }
-FirmwareState Simulator::firmware(const QString &) const
+
+void Simulator::clearFaults(const QString &sId)
 {
-    return {};
+    QMutexLocker locker(&d->mutex);
+    if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
+        pDevice->hFaults.clear();
+    d->wakeUp.wakeAll();
 }
-int Simulator::rebootCount(const QString &) const
+
+void Simulator::setExportUrlForm(const QString &sId, ExportUrlForm form)
 {
-    return 0;
+    QMutexLocker locker(&d->mutex);
+    if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
+        pDevice->exportUrlForm = form;
 }
-int Simulator::factoryResetCount(const QString &) const
+
+void Simulator::setExportUrlOverride(const QString &sId, const QString &sUrl)
 {
-    return 0;
+    QMutexLocker locker(&d->mutex);
+    if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
+        pDevice->sExportUrlOverride = sUrl;
 }
-QByteArray Simulator::snapshotJpeg(int) const
+
+QList<RecordedRequest> Simulator::requests(const QString &sId) const
 {
-    return {};
+    QMutexLocker locker(&d->mutex);
+    if (sId.isEmpty())
+        return d->lRecords;
+    QList<RecordedRequest> lSelected;
+    for (const RecordedRequest &record : qAsConst(d->lRecords)) {
+        if (record.deviceId == sId)
+            lSelected.append(record);
+    }
+    return lSelected;
 }
+
+void Simulator::clearRequests()
+{
+    QMutexLocker locker(&d->mutex);
+    d->lRecords.clear();
+}
+
+QByteArray Simulator::settings(const QString &sId) const
+{
+    QMutexLocker locker(&d->mutex);
+    const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId);
+    return pDevice ? pDevice->baSettings : QByteArray();
+}
+
+FirmwareState Simulator::firmware(const QString &sId) const
+{
+    QMutexLocker locker(&d->mutex);
+    const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId);
+    return pDevice ? pDevice->firmware : FirmwareState();
+}
+
+int Simulator::rebootCount(const QString &sId) const
+{
+    QMutexLocker locker(&d->mutex);
+    const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId);
+    return pDevice ? pDevice->iReboots : 0;
+}
+
+int Simulator::factoryResetCount(const QString &sId) const
+{
+    QMutexLocker locker(&d->mutex);
+    const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId);
+    return pDevice ? pDevice->iFactoryResets : 0;
+}
+
+QByteArray Simulator::snapshotJpeg(int iChannel) const
+{
+    return channelSnapshot(iChannel);
+}
+
 qint64 Simulator::peakBufferedBytes() const
 {
-    return 0;
+    return d->meter.peak();
 }
 
 } // namespace devicesim
