@@ -21,6 +21,7 @@ QList<Outcome> Batch::run(const QList<PlannedRequest> &lRequests, int iTimeoutMs
 {
     lOutcomes.clear();
     hIndexByUuid.clear();
+    bTransferSeen = false;
     elapsed.start();
     for (const PlannedRequest &request : lRequests) {
         Outcome outcome;
@@ -74,6 +75,10 @@ void Batch::onProgress(QString sUuid, int iProgress)
     Outcome &outcome = lOutcomes[*it];
     // An upload's reply and a follow-up step report their own percentages; the bar never runs backwards.
     outcome.iProgress = qBound(outcome.iProgress, iProgress, 100);
+    // Small replies arrive in one piece; only a transfer seen part-way through is worth a bar.
+    bTransferSeen = bTransferSeen || iProgress < 100;
+    if (!bTransferSeen)
+        return;
     int iSum = 0;
     for (const Outcome &other : qAsConst(lOutcomes))
         iSum += other.bAnswered ? 100 : qMax(0, other.iProgress);

@@ -40,7 +40,8 @@ public:
 
 signals:
     void signal_answered(Outcome outcome);
-    // Mean progress in percent over the batch (answered requests count as 100).
+    // Mean progress in percent over the batch (answered requests count as 100), once some transfer of the
+    // batch has been seen part-way through.
     void signal_progress(int iPercent, int iOpen, int iTotal);
     // A plugin log line with the id of the device whose request it names (empty when it names none).
     void signal_log(QString sDeviceId, QString sMessage);
@@ -55,6 +56,7 @@ private:
     QList<Outcome> lOutcomes;
     QHash<QString, int> hIndexByUuid;
     int iOpen = 0;
+    bool bTransferSeen = false;
     QElapsedTimer elapsed;
     QEventLoop *pLoop = nullptr;
 };

@@ -26,7 +26,7 @@
 namespace {
 
 constexpr int iMaxDevices = 32;
-constexpr qint64 iFirmwareBytes = 6 * 1024 * 1024;
+constexpr qint64 iFirmwareBytes = 8 * 1024 * 1024;
 constexpr int iSnapshotChannel = 1;
 
 struct DemoStep
@@ -175,29 +175,32 @@ int Demo::runStep(int iNumber, int iCount, const DemoStep &step)
     reporter.setProgressLabel(spec.sName);
 
     QList<PlannedRequest> lRequests;
-    int iStatus = exitcode::Ok;
+    QStringList lSkipped;
     QStringList lShownArgs;
     for (const DeviceEntry &device : qAsConst(lDevices)) {
         const QStringList lArgs = step.arguments(device);
         const QString sOutput = spec.sApiName == "API_CMD_SNAPSHOT" ? sOutputDir : QString();
         PlannedRequest request;
         QString sError;
-        if (!planRequest(spec, lArgs, sOutput, device, true, &request, &sError)) {
-            say(QStringLiteral("%1  skipped: %2").arg(device.sId, -iIdWidth).arg(sError));
-            iStatus = exitcode::Failed;
-            continue;
-        }
-        lRequests.append(request);
-        lShownArgs = lArgs;
+        if (planRequest(spec, lArgs, sOutput, device, true, &request, &sError))
+            lRequests.append(request);
+        else
+            lSkipped.append(QStringLiteral("%1  skipped: %2").arg(device.sId, -iIdWidth).arg(sError));
+        if (lShownArgs.isEmpty())
+            lShownArgs = lArgs;
     }
     for (QString &sArg : lShownArgs) {
         if (sArg.contains(' '))
             sArg = '"' + sArg + '"';
     }
-    say(QStringLiteral("\n[%1/%2] %3 %4  (%5)")
+    lShownArgs.prepend(spec.sName);
+    say(QStringLiteral("\n[%1/%2] %3  (%4)")
             .arg(iNumber)
             .arg(iCount)
-            .arg(spec.sName, lShownArgs.join(' '), spec.sApiName));
+            .arg(lShownArgs.join(' '), spec.sApiName));
+    for (const QString &sLine : qAsConst(lSkipped))
+        say(sLine);
+    int iStatus = lSkipped.isEmpty() ? exitcode::Ok : exitcode::Failed;
 
     Batch batch(&host);
     reporter.watchProgress(&batch);

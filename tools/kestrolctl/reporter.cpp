@@ -83,10 +83,10 @@ void Reporter::printOutcome(const Outcome &outcome)
     QStringList lParts;
     for (const auto &field : lDescription)
         lParts.append(field.first + ": " + field.second);
-    pConsole->out(QStringLiteral("%1  %2  %3  %4\n")
+    pConsole->out(QStringLiteral("%1  %2 %3  %4\n")
                       .arg(outcome.request.device.sId, -iIdWidth)
                       .arg(statusWord(outcome), -9)
-                      .arg(secondsText(outcome.iElapsedMs), 8)
+                      .arg(secondsText(outcome.iElapsedMs), 7)
                       .arg(lParts.join("; ")));
 }
 
