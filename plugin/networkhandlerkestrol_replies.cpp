@@ -14,10 +14,10 @@ QString replyId(const QObject *pReply)
     return pReply->property("QNETWORKREPLY_PROPERTY_ID").toString();
 }
 
-// A changed password may travel in the URL; it stays out of the log.
+// Changed credentials may travel in the URL; they stay out of the log.
 QString logUrl(const QNetworkReply *pReply)
 {
-    return pReply->url().toString(QUrl::RemovePassword);
+    return pReply->url().toString(QUrl::RemoveUserInfo);
 }
 
 QString dataSize(qint64 iBytes)
@@ -43,6 +43,10 @@ void NetworkHandlerKestrol::slotReadyRead()
 
 void NetworkHandlerKestrol::slotDownloadProgress(qint64 iBytesSent, qint64 iBytesTotal)
 {
+    // A body without a length gets its total only with its last byte; a lone 100 would tell nothing.
+    auto *pReply = qobject_cast<QNetworkReply *>(sender());
+    if (pReply && !pReply->header(QNetworkRequest::ContentLengthHeader).isValid())
+        iBytesTotal = -1;
     prReportProgress(QStringLiteral("Download progress: %1 -> %2 / %3 (%4)"), iBytesSent, iBytesTotal);
 }
 

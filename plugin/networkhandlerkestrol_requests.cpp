@@ -138,11 +138,15 @@ void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequest
             QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(sPostName, sFileName));
         filePart.setBodyDevice(pFile);
         pMultiPart->append(filePart);
-        mapMultiParts.insert(sUuid, pMultiPart);
 
         QNetworkRequest request = prCreateRequest(sRequestUrl, {}, iUploadTimeout);
         prPrepareAuthentication(request, sUser, sPassword);
         pReply = pNetworkAccessManager->post(request, pMultiPart);
+        // A reply without an identifier is never cleared by identifier, so its body goes with the reply.
+        if (sUuid.isEmpty())
+            pMultiPart->setParent(pReply);
+        else
+            mapMultiParts.insert(sUuid, pMultiPart);
     }
     // Credentials travel with a POST too: a device may protect reboots, resets and uploads.
     prSetReplyProperties(pReply, sUuid, sUser, sPassword, QString());
