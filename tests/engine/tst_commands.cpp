@@ -76,6 +76,8 @@ private slots:
     void counterValuesByName_data();
     void counterValuesByName();
     void counterNamesListed();
+    void counterReplyForms_data();
+    void counterReplyForms();
 
     void rejectedRequests_data();
     void rejectedRequests();
@@ -475,6 +477,54 @@ void TstCommands::counterNamesListed()
     QCOMPARE(answer.iError, 0);
     QCOMPARE(answer.lResult, QVariant(lNames).toList());
     QVERIFY(linesMatch(pHost->engineLines(sUuid), {sJsonLine, "Counter: " + lNames.join(", ")}));
+}
+
+void TstCommands::counterReplyForms_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QVariantList>("result");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString sGet = "API_CMD_AICOUNTER_GET";
+    const QString sList = "API_CMD_AICOUNTER_LIST";
+    QTest::newRow("values end at a zero byte")
+        << sGet << QByteArray(R"([{"in":[7,8]}])") + '\0' + QByteArray(R"([{"in":[9]}])")
+        << QVariantList{"7", "8"} << QStringList{"[{\"in\":[7,8]}]", "Counter: 7, 8, "};
+    QTest::newRow("non-integral value")
+        << sGet << QByteArray(R"([{"in":[1,2.5,3]}])") << QVariantList{"1", "0", "3"}
+        << QStringList{R"([{"in":[1,2.5,3]}])", "Counter: 1, 0, 3, "};
+    QTest::newRow("counter not listed") << sGet << QByteArray(R"([{"out":[1]}])") << QVariantList{}
+                                        << QStringList{R"([{"out":[1]}])", "Counter: "};
+    QTest::newRow("values not an array")
+        << sGet << QByteArray(R"([{"in":5}])") << QVariantList{} << QStringList{R"([{"in":5}])", "Counter: "};
+    QTest::newRow("values reply not an array")
+        << sGet << QByteArray(R"({"in":[1]})") << QVariantList{} << QStringList{R"({"in":[1]})"};
+    QTest::newRow("names with time member in capitals")
+        << sList << QByteArray(R"([{"out":1,"Timestamp":2,"in":3},{"x":4}])") << QVariantList{"in", "out"}
+        << QStringList{R"([{"out":1,"Timestamp":2,"in":3},{"x":4}])", "Counter: in, out"};
+    QTest::newRow("names from an empty array")
+        << sList << QByteArray("[]") << QVariantList{} << QStringList{"[]", "Counter: "};
+    QTest::newRow("names from an object")
+        << sList << QByteArray(R"({"in":1})") << QVariantList{} << QStringList{R"({"in":1})", "Counter: "};
+}
+
+void TstCommands::counterReplyForms()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, body);
+    QFETCH(QVariantList, result);
+    QFETCH(QStringList, lines);
+    const QString sId = addDevice(false);
+    devicesim::Fault fault;
+    fault.body = body;
+    pHttp->setFault(sId, "/api/bi/counter/statistics/", fault);
+
+    const QString sUuid = submit(sId, command, {"in", "60", "2024-03-05 00:00:00", "2024-03-05 23:59:59"});
+    WAIT_ANSWER(answer, sUuid);
+    QCOMPARE(answer.iError, 0);
+    QCOMPARE(answer.lResult, result);
+    QCOMPARE(pHost->engineLines(sUuid), lines);
 }
 
 void TstCommands::rejectedRequests_data()
