@@ -4,10 +4,10 @@
 #include "commands.h"
 #include "exitcodes.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QLocale>
+#include <QSaveFile>
 #include <QVariantMap>
 
 namespace {
@@ -69,13 +69,12 @@ void storeResult(Outcome *pOutcome)
 {
     if (pOutcome->iCode != 0 || pOutcome->request.sOutputFile.isEmpty())
         return;
+    // Like the plugin's downloads, the file appears complete or not at all.
     const QByteArray baImage = pOutcome->lResult.value(0).toByteArray();
-    QFile file(pOutcome->request.sOutputFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(baImage) != baImage.size() || !file.flush()) {
+    QSaveFile file(pOutcome->request.sOutputFile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(baImage) != baImage.size() || !file.commit())
         pOutcome->sLocalError =
             QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
-        file.remove();
-    }
 }
 
 int exitStatusOf(const Outcome &outcome)
