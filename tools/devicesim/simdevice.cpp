@@ -177,7 +177,7 @@ Reply answerSnapshot(const QueryParams &params)
 
 Reply answerExportFile(const DeviceState &device)
 {
-    Reply reply = jsonReply(200, device.baSettings);
+    Reply reply = jsonReply(200, device.settings());
     reply.baContentType = "application/octet-stream";
     return reply;
 }
@@ -194,9 +194,7 @@ Endpoint findEndpoint(const QByteArray &baPath)
 }
 
 DeviceState::DeviceState(const QString &sIdIn, const DeviceConfig &configIn)
-    : sId(sIdIn), config(configIn),
-      baSettings(configIn.settings.isEmpty() ? defaultSettings(sIdIn) : configIn.settings),
-      exportUrlForm(configIn.exportUrlForm)
+    : sId(sIdIn), config(configIn), exportUrlForm(configIn.exportUrlForm)
 {
     realm.mode = config.auth;
     realm.sUser = config.user;
@@ -204,6 +202,13 @@ DeviceState::DeviceState(const QString &sIdIn, const DeviceConfig &configIn)
     realm.baRealm = "kestrol device " + sId.toUtf8();
     realm.baOpaque = QCryptographicHash::hash(realm.baRealm, QCryptographicHash::Md5).toHex();
     upSince.start();
+}
+
+QByteArray DeviceState::settings() const
+{
+    if (importedSettings)
+        return *importedSettings;
+    return config.settings.isEmpty() ? defaultSettings(sId) : config.settings;
 }
 
 Reply answerDeviceRequest(DeviceState &device, const DeviceRequest &request)
@@ -228,15 +233,14 @@ Reply answerDeviceRequest(DeviceState &device, const DeviceRequest &request)
         return okReply();
     case Endpoint::FactoryDefault:
         device.iFactoryResets += 1;
-        device.baSettings =
-            device.config.settings.isEmpty() ? defaultSettings(device.sId) : device.config.settings;
+        device.importedSettings.reset();
         return okReply();
     case Endpoint::DbExport:
         return answerExport(device, request.sBaseUrl);
     case Endpoint::DbImport:
         if (!request.pBody->bHasFile)
             return errorReply(400, "missing field \"file\"");
-        device.baSettings = request.pBody->baFile;
+        device.importedSettings = request.pBody->baFile;
         return okReply();
     case Endpoint::FwUpload:
         return answerFirmwareUpload(device, request);

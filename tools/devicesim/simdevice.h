@@ -10,6 +10,7 @@
 #include <QHash>
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace devicesim {
@@ -38,7 +39,8 @@ struct DeviceState
 
     QString sId;
     DeviceConfig config; // as added; a factory reset returns to it
-    QByteArray baSettings;
+    // Unset: the factory settings, made when asked for, so that thousands of devices cost little memory.
+    std::optional<QByteArray> importedSettings;
     ExportUrlForm exportUrlForm;
     QString sExportUrlOverride;
     QHash<QString, Fault> hFaults;
@@ -48,6 +50,8 @@ struct DeviceState
     AuthRealm realm;
     NonceBook nonces;
     QElapsedTimer upSince;
+
+    QByteArray settings() const;
 };
 
 using QueryParams = std::multimap<std::string, std::string>;

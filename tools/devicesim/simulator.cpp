@@ -100,7 +100,7 @@ QByteArray Simulator::settings(const QString &sId) const
 {
     QMutexLocker locker(&d->mutex);
     const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId);
-    return pDevice ? pDevice->baSettings : QByteArray();
+    return pDevice ? pDevice->settings() : QByteArray();
 }
 
 FirmwareState Simulator::firmware(const QString &sId) const
