@@ -176,6 +176,7 @@ void ApiKestrolPlugin::prApiCertificateLogin(KestrolDevice *pDevice)
     QSharedPointer<ApiRequestCommand> pRequest(
         new ApiRequestCommand(QUuid::createUuid().toString(), pDevice->getId(),
                               QStringLiteral("API_CMD_INTERNAL_LOGIN"), {}, this));
+    setInternalRequests.insert(pRequest->sUuid);
     QMutexLocker locker(&mutexRequests);
     lNewRequests.prepend(pRequest);
 }

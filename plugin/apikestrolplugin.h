@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QVariantList>
@@ -73,6 +74,9 @@ protected:
     QMutex mutexRequests;
 
 private:
+    // Identifiers of requests the plugin made itself; the host never hears of them.
+    QSet<QString> setInternalRequests;
+
     // The request of one command: the fewest parameters it reads and the member that sends it. A builder
     // returns false when it refuses to send; the tick then answers the request with 103.
     struct RequestBuilder

@@ -32,8 +32,9 @@ void ApiKestrolPlugin::prAgeDevices()
 void ApiKestrolPlugin::prSendRequest(const QSharedPointer<ApiRequestCommand> &pRequest)
 {
     const ApiRequestCommand &request = *pRequest;
-    if (request.sCommand == QLatin1String("API_CMD_INTERNAL_LOGIN")) {
-        // No host waits for a certificate login, and no login request is defined for these devices.
+    if (setInternalRequests.remove(request.sUuid)) {
+        // No host waits for a certificate login, and no login request is defined for these devices. The
+        // same name submitted by a host is an unknown command and answered like one.
         qCDebug(lcKestrolEngine) << "Dropping internal login request" << request.sUuid << request.sDeviceId;
         return;
     }

@@ -552,6 +552,9 @@ void TstCommands::rejectedRequests_data()
     QTest::newRow("internal settings set") << ""
                                            << "API_CMD_INTERNAL_SETTINGS_SET" << QVariantList{"x"}
                                            << "Unknown command: API_CMD_INTERNAL_SETTINGS_SET (%1)";
+    QTest::newRow("internal login by name")
+        << ""
+        << "API_CMD_INTERNAL_LOGIN" << QVariantList{} << "Unknown command: API_CMD_INTERNAL_LOGIN (%1)";
     QTest::newRow("snapshot without channel")
         << ""
         << "API_CMD_SNAPSHOT" << QVariantList{} << "Missing parameters: API_CMD_SNAPSHOT (%1)";
