@@ -146,8 +146,21 @@ void NetworkHandlerKestrol::slotFinished()
 int NetworkHandlerKestrol::prResultCode(QNetworkReply *pReply, const QString &sUuid)
 {
     switch (pReply->error()) {
-    case QNetworkReply::NoError:
+    case QNetworkReply::NoError: {
+        // A redirect that the access manager's policy did not follow carries nothing of what was asked for;
+        // reporting it as success would tell the host that a command ran when it never reached the device.
+        const int iStatus = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (iStatus >= 300 && iStatus < 400 && iStatus != 304) {
+            emit signal_log(QStringLiteral("Redirect not followed: %1 -> %2 (%3)")
+                                .arg(logUrl(pReply),
+                                     pReply->header(QNetworkRequest::LocationHeader)
+                                         .toUrl()
+                                         .toString(QUrl::RemoveUserInfo),
+                                     sUuid));
+            return 103;
+        }
         return 0;
+    }
     case QNetworkReply::AuthenticationRequiredError:
         return 101;
     case QNetworkReply::OperationCanceledError:

@@ -354,6 +354,8 @@ void TestTransport::failures_data()
                                         << "Error: ";
     QTest::newRow("missing upload file") << "upload"
                                          << "Could not open upload file: ";
+    QTest::newRow("redirect not followed") << "302"
+                                           << "Redirect not followed: ";
 }
 
 // Every failure other than refused credentials is 103, with an empty result, after one log line naming it.
@@ -368,6 +370,11 @@ void TestTransport::failures()
     } else if (kind == "500") {
         Fault fault;
         fault.status = 500;
+        sim.setFault("open", kInfo, fault);
+        sUuid = get(url("open", kInfo));
+    } else if (kind == "302") {
+        Fault fault;
+        fault.redirectTo = url("open", "/api/system/info/");
         sim.setFault("open", kInfo, fault);
         sUuid = get(url("open", kInfo));
     } else if (kind == "refused") {
