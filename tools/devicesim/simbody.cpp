@@ -33,6 +33,8 @@ ReceivedBody readMultipart(const httplib::Request &req, const httplib::ContentRe
             return true;
         },
         [&](const char *pData, size_t iLength) {
+            if (record.parts.isEmpty())
+                return false;
             record.parts.last().size += qint64(iLength);
             hash.addData(pData, int(iLength));
             if (bKeepingPart && bKeepFile) {

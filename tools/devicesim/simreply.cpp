@@ -17,7 +17,7 @@ constexpr size_t kPieceBytes = 64 * 1024;
 class BodySource
 {
 public:
-    BodySource(const Reply &reply)
+    explicit BodySource(const Reply &reply)
         : baBody(reply.baBody),
           iSize(reply.iGeneratedBytes > 0 ? size_t(reply.iGeneratedBytes) : size_t(reply.baBody.size())),
           bGenerated(reply.iGeneratedBytes > 0)
