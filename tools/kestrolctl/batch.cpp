@@ -27,7 +27,7 @@ QList<Outcome> Batch::run(const QList<PlannedRequest> &lRequests, int iTimeoutMs
         Outcome outcome;
         outcome.request = request;
         outcome.sUuid =
-            pHost->api()->requestApiCommand(request.device.sId, request.pSpec->sApiName, request.lParam);
+            pHost->api()->requestApiCommand(request.device.sId, request.pEntry->sApiName, request.lParam);
         hIndexByUuid.insert(outcome.sUuid, lOutcomes.size());
         lOutcomes.append(outcome);
     }

@@ -78,12 +78,12 @@ bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QS
 
 int runDeviceCommand(const CliOptions &options, Console *pConsole)
 {
-    const CommandSpec *pSpec = findCommand(options.sCommand);
-    if (!pSpec)
+    const CommandEntry *pEntry = findCommand(options.sCommand);
+    if (!pEntry)
         return usageError(
             pConsole, QStringLiteral("unknown command '%1'; see kestrolctl --help").arg(options.sCommand));
     QString sError;
-    if (!checkArgumentCount(*pSpec, options.lArgs.size(), &sError))
+    if (!checkArgumentCount(*pEntry, options.lArgs.size(), &sError))
         return usageError(pConsole, sError);
     QList<DeviceEntry> lDevices;
     if (!collectDevices(options, &lDevices, &sError))
@@ -92,7 +92,7 @@ int runDeviceCommand(const CliOptions &options, Console *pConsole)
     int iIdWidth = 0;
     for (const DeviceEntry &device : qAsConst(lDevices)) {
         PlannedRequest request;
-        if (!planRequest(*pSpec, options.lArgs, options.sOutput, device, lDevices.size() > 1, &request,
+        if (!planRequest(*pEntry, options.lArgs, options.sOutput, device, lDevices.size() > 1, &request,
                          &sError))
             return usageError(pConsole, sError);
         lRequests.append(request);
@@ -113,7 +113,7 @@ int runDeviceCommand(const CliOptions &options, Console *pConsole)
                                                 : Reporter::Style::Fields;
     Reporter reporter(pConsole, style, options.bVerbose, options.iTimeoutMs);
     reporter.setDeviceColumnWidth(iIdWidth);
-    reporter.setProgressLabel(pSpec->sName);
+    reporter.setProgressLabel(pEntry->sName);
     Batch batch(&host);
     reporter.watch(&batch);
     QElapsedTimer elapsed;

@@ -1,8 +1,8 @@
 #include "commands.h"
 
-const QList<CommandSpec> &commandTable()
+const QList<CommandEntry> &commandTable()
 {
-    static const QList<CommandSpec> lCommands = {
+    static const QList<CommandEntry> lCommands = {
         {"login-check", "API_CMD_LOGIN_CHECK", "", 0, 0, "check that the device accepts the credentials"},
         {"info", "API_CMD_GET_CONFIG", "", 0, 0, "firmware version and MAC address"},
         {"counters", "API_CMD_AICOUNTER_LIST", "", 0, 0, "names of today's counters"},
@@ -20,23 +20,23 @@ const QList<CommandSpec> &commandTable()
     return lCommands;
 }
 
-const CommandSpec *findCommand(const QString &sName)
+const CommandEntry *findCommand(const QString &sName)
 {
-    for (const CommandSpec &spec : commandTable()) {
-        if (spec.sName == sName || spec.sApiName == sName)
-            return &spec;
+    for (const CommandEntry &entry : commandTable()) {
+        if (entry.sName == sName || entry.sApiName == sName)
+            return &entry;
     }
     return nullptr;
 }
 
-bool checkArgumentCount(const CommandSpec &spec, int iCount, QString *psError)
+bool checkArgumentCount(const CommandEntry &entry, int iCount, QString *psError)
 {
-    if (iCount >= spec.iMinArgs && iCount <= spec.iMaxArgs)
+    if (iCount >= entry.iMinArgs && iCount <= entry.iMaxArgs)
         return true;
-    const QString sUsage = spec.sArgs.isEmpty() ? spec.sName : spec.sName + ' ' + spec.sArgs;
-    if (spec.iMaxArgs == 0)
-        *psError = QStringLiteral("%1 takes no arguments").arg(spec.sName);
-    else if (iCount < spec.iMinArgs)
+    const QString sUsage = entry.sArgs.isEmpty() ? entry.sName : entry.sName + ' ' + entry.sArgs;
+    if (entry.iMaxArgs == 0)
+        *psError = QStringLiteral("%1 takes no arguments").arg(entry.sName);
+    else if (iCount < entry.iMinArgs)
         *psError = QStringLiteral("missing arguments; usage: %1").arg(sUsage);
     else
         *psError = QStringLiteral("too many arguments; usage: %1").arg(sUsage);

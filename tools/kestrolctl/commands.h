@@ -6,7 +6,7 @@
 
 // One device command as the command line offers it: a readable name, the plugin's command name and the
 // arguments it takes.
-struct CommandSpec
+struct CommandEntry
 {
     QString sName;    // "info"
     QString sApiName; // "API_CMD_GET_CONFIG"
@@ -17,10 +17,10 @@ struct CommandSpec
 };
 
 // The ten device commands in the order of the help text.
-const QList<CommandSpec> &commandTable();
+const QList<CommandEntry> &commandTable();
 // Finds a command by its readable name or by its plugin command name; null when there is none.
-const CommandSpec *findCommand(const QString &sName);
+const CommandEntry *findCommand(const QString &sName);
 // Checks the number of arguments; false with a one-line message.
-bool checkArgumentCount(const CommandSpec &spec, int iCount, QString *psError);
+bool checkArgumentCount(const CommandEntry &entry, int iCount, QString *psError);
 
 #endif // KESTROLCTL_COMMANDS_H

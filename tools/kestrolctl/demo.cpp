@@ -165,24 +165,24 @@ QList<DemoStep> Demo::steps()
 
 int Demo::runStep(int iNumber, int iCount, const DemoStep &step)
 {
-    const CommandSpec &spec = *findCommand(step.sCommand);
+    const CommandEntry &entry = *findCommand(step.sCommand);
     Reporter reporter(pConsole, options.bJson ? Reporter::Style::Json : Reporter::Style::Table,
                       options.bVerbose, options.iTimeoutMs);
     int iIdWidth = 0;
     for (const DeviceEntry &device : qAsConst(lDevices))
         iIdWidth = qMax(iIdWidth, device.sId.size());
     reporter.setDeviceColumnWidth(iIdWidth);
-    reporter.setProgressLabel(spec.sName);
+    reporter.setProgressLabel(entry.sName);
 
     QList<PlannedRequest> lRequests;
     QStringList lSkipped;
     QStringList lShownArgs;
     for (const DeviceEntry &device : qAsConst(lDevices)) {
         const QStringList lArgs = step.arguments(device);
-        const QString sOutput = spec.sApiName == "API_CMD_SNAPSHOT" ? sOutputDir : QString();
+        const QString sOutput = entry.sApiName == "API_CMD_SNAPSHOT" ? sOutputDir : QString();
         PlannedRequest request;
         QString sError;
-        if (planRequest(spec, lArgs, sOutput, device, true, &request, &sError))
+        if (planRequest(entry, lArgs, sOutput, device, true, &request, &sError))
             lRequests.append(request);
         else
             lSkipped.append(QStringLiteral("%1  skipped: %2").arg(device.sId, -iIdWidth).arg(sError));
@@ -193,11 +193,11 @@ int Demo::runStep(int iNumber, int iCount, const DemoStep &step)
         if (sArg.contains(' '))
             sArg = '"' + sArg + '"';
     }
-    lShownArgs.prepend(spec.sName);
+    lShownArgs.prepend(entry.sName);
     say(QStringLiteral("\n[%1/%2] %3  (%4)")
             .arg(iNumber)
             .arg(iCount)
-            .arg(lShownArgs.join(' '), spec.sApiName));
+            .arg(lShownArgs.join(' '), entry.sApiName));
     for (const QString &sLine : qAsConst(lSkipped))
         say(sLine);
     int iStatus = lSkipped.isEmpty() ? exitcode::Ok : exitcode::Failed;
@@ -213,7 +213,7 @@ int Demo::runStep(int iNumber, int iCount, const DemoStep &step)
                 outcome.sLocalError = QStringLiteral("check failed: %1").arg(sProblem);
         }
         iStatus = qMax(iStatus, exitStatusOf(outcome));
-        hLatest.insert(outcome.request.device.sId + '/' + spec.sName, outcome);
+        hLatest.insert(outcome.request.device.sId + '/' + entry.sName, outcome);
         reporter.printOutcome(outcome);
     }
     return iStatus;

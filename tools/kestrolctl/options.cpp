@@ -13,9 +13,9 @@ constexpr int iDefaultTimeoutSeconds = 3600;
 QString helpEpilogue()
 {
     QString sText = QStringLiteral("\nCommands (the plugin's API_CMD_* names are accepted too):\n");
-    for (const CommandSpec &spec : commandTable()) {
-        const QString sUsage = (spec.sName + ' ' + spec.sArgs).trimmed();
-        sText += QStringLiteral("  %1 %2\n      %3\n").arg(sUsage, -38).arg(spec.sApiName, spec.sHelp);
+    for (const CommandEntry &entry : commandTable()) {
+        const QString sUsage = (entry.sName + ' ' + entry.sArgs).trimmed();
+        sText += QStringLiteral("  %1 %2\n      %3\n").arg(sUsage, -38).arg(entry.sApiName, entry.sHelp);
     }
     sText += QStringLiteral(
         "  plugin-info\n"

@@ -60,7 +60,7 @@ void Reporter::printOutcome(const Outcome &outcome)
     if (style == Style::Json) {
         QJsonObject object{{"device", outcome.request.device.sId},
                            {"url", QUrl(outcome.request.device.sUrl).toString(QUrl::RemoveUserInfo)},
-                           {"command", outcome.request.pSpec->sApiName},
+                           {"command", outcome.request.pEntry->sApiName},
                            {"request", outcome.sUuid},
                            {"code", outcome.bAnswered ? QJsonValue(outcome.iCode) : QJsonValue()},
                            {"status", statusWord(outcome)},
@@ -73,7 +73,7 @@ void Reporter::printOutcome(const Outcome &outcome)
     }
     if (style == Style::Fields) {
         QList<QPair<QString, QString>> lFields{{"device", outcome.request.device.sId},
-                                               {"command", outcome.request.pSpec->sApiName},
+                                               {"command", outcome.request.pEntry->sApiName},
                                                {"request", outcome.sUuid},
                                                {"code", codeText(outcome)},
                                                {"time", secondsText(outcome.iElapsedMs)}};

@@ -145,16 +145,16 @@ bool planSnapshot(const QString &sChannel, const QString &sOutput, const DeviceE
 
 } // namespace
 
-bool planRequest(const CommandSpec &spec, const QStringList &lArgs, const QString &sOutput,
+bool planRequest(const CommandEntry &entry, const QStringList &lArgs, const QString &sOutput,
                  const DeviceEntry &device, bool bSeveral, PlannedRequest *pRequest, QString *psError)
 {
-    if (!checkArgumentCount(spec, lArgs.size(), psError))
+    if (!checkArgumentCount(entry, lArgs.size(), psError))
         return false;
     pRequest->device = device;
-    pRequest->pSpec = &spec;
+    pRequest->pEntry = &entry;
     pRequest->lParam.clear();
     pRequest->sOutputFile.clear();
-    const QString &sApi = spec.sApiName;
+    const QString &sApi = entry.sApiName;
     if (!sOutput.isEmpty() && sApi != QLatin1String("API_CMD_SNAPSHOT")) {
         *psError = QStringLiteral("-o applies to snapshot only (settings-save takes DEST as its argument)");
         return false;

@@ -14,7 +14,7 @@ namespace {
 
 bool isCommand(const Outcome &outcome, const char *pName)
 {
-    return outcome.request.pSpec->sApiName == QLatin1String(pName);
+    return outcome.request.pEntry->sApiName == QLatin1String(pName);
 }
 
 QString sizeText(qint64 iBytes)
