@@ -2,7 +2,6 @@
 
 #include "apirequestcommand.h"
 #include "kestroldevice.h"
-#include "logging.h"
 #include "networkhandlerkestrol.h"
 #include "settingsexport.h"
 
@@ -97,8 +96,8 @@ bool ApiKestrolPlugin::prBuildSettingsDownload(ApiRequestCommand &request, const
 {
     const QString sUrl = SettingsExport::downloadUrl(device.getUrl(), request.lParam.at(0).toString());
     if (sUrl.isEmpty()) {
-        qCDebug(lcKestrolEngine) << "Refusing settings download from" << request.lParam.at(0).toString()
-                                 << request.sUuid;
+        onLog(QStringLiteral("Refused download location: %1 (%2)")
+                  .arg(request.lParam.at(0).toString(), request.sUuid));
         return false;
     }
     prSendGet(request, device, sUrl, request.lParam.at(1).toString());

@@ -684,6 +684,9 @@ void TstCommands::exportWithoutUsableUrl()
     QCOMPARE(answer.iError, 103);
     QCOMPARE(answer.lResult, QVariantList{});
     QCOMPARE(pHost->engineLines(sUuid), QStringList{"Temp filename: " + fill(reported)});
+    // A location the device may not choose is refused by name, so an operator sees why.
+    const QString sRefusal = QStringLiteral("Refused download location: %1 (%2)").arg(fill(override), sUuid);
+    QCOMPARE(pHost->lLogs.count(sRefusal), override.isEmpty() ? 0 : 1);
     for (const RecordedRequest &request : recorded(sId))
         QCOMPARE(QString::fromUtf8(request.apiPath), sExportPath);
     QVERIFY(pHttps->requests(sId).isEmpty());
