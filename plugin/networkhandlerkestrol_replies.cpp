@@ -20,6 +20,15 @@ QString logUrl(const QNetworkReply *pReply)
     return pReply->url().toString(QUrl::RemoveUserInfo);
 }
 
+// The reply whose signal is being handled, when it is one of ours: a reply without an identifier is not
+// followed.
+QNetworkReply *identifiedReply(QObject *pSender, QString &sUuid)
+{
+    auto *pReply = qobject_cast<QNetworkReply *>(pSender);
+    sUuid = pReply ? replyId(pReply) : QString();
+    return sUuid.isEmpty() ? nullptr : pReply;
+}
+
 QString dataSize(qint64 iBytes)
 {
     return QLocale::system().formattedDataSize(iBytes, 2, QLocale::DataSizeIecFormat);
@@ -29,11 +38,9 @@ QString dataSize(qint64 iBytes)
 
 void NetworkHandlerKestrol::slotReadyRead()
 {
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
+    QString sUuid;
+    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
     if (!pReply)
-        return;
-    const QString sUuid = replyId(pReply);
-    if (sUuid.isEmpty())
         return;
     if (!prStoreData(pReply, sUuid)) {
         mapAbortCodes.insert(sUuid, 103);
@@ -57,11 +64,9 @@ void NetworkHandlerKestrol::slotUploadProgress(qint64 iBytesSent, qint64 iBytesT
 
 void NetworkHandlerKestrol::prReportProgress(const QString &sText, qint64 iBytesSent, qint64 iBytesTotal)
 {
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
+    QString sUuid;
+    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
     if (!pReply)
-        return;
-    const QString sUuid = replyId(pReply);
-    if (sUuid.isEmpty())
         return;
     // Qt reports -1 for a body without a length and 0 of 0 for an empty one: no percentage exists.
     if (iBytesTotal <= 0) {
@@ -75,22 +80,18 @@ void NetworkHandlerKestrol::prReportProgress(const QString &sText, qint64 iBytes
 
 void NetworkHandlerKestrol::slotError(QNetworkReply::NetworkError error)
 {
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
-    if (!pReply)
-        return;
-    const QString sUuid = replyId(pReply);
-    if (sUuid.isEmpty() || error == QNetworkReply::NoError)
+    QString sUuid;
+    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
+    if (!pReply || error == QNetworkReply::NoError)
         return;
     emit signal_log(QStringLiteral("Error: %1 / %2 (%3)").arg(logUrl(pReply), pReply->errorString(), sUuid));
 }
 
 void NetworkHandlerKestrol::slotSslErrors(QList<QSslError> lSslError)
 {
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
+    QString sUuid;
+    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
     if (!pReply)
-        return;
-    const QString sUuid = replyId(pReply);
-    if (sUuid.isEmpty())
         return;
     QStringList lTexts;
     for (const QSslError &sslError : lSslError)
