@@ -244,9 +244,7 @@ void TstDeviceSim::deviceApi()
     QFETCH(int, iStatus);
     QFETCH(QByteArray, baJson);
 
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     simulator.addDevice("1");
     DeviceConfig odd;
@@ -299,9 +297,7 @@ void TstDeviceSim::exportForms()
     QFETCH(ExportUrlForm, form);
     QFETCH(QString, sOverride);
 
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     DeviceConfig config;
     config.exportUrlForm = form;
@@ -338,9 +334,7 @@ void TstDeviceSim::backupRestoreRoundTrip_data()
 void TstDeviceSim::backupRestoreRoundTrip()
 {
     QFETCH(bool, bTls);
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     const QString sBase = simulator.addDevice("1");
     const QByteArray baFactory = simulator.settings("1");
@@ -401,9 +395,7 @@ void TstDeviceSim::authentication()
     QFETCH(int, iForced401);
     QFETCH(int, iStatus);
 
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     DeviceConfig config;
     config.auth = mode;
@@ -487,9 +479,7 @@ void TstDeviceSim::faults()
     QFETCH(QByteArray, baBody);
     QFETCH(qint64, iBodySize);
 
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     const QString sBase = simulator.addDevice("1");
     Client client;
@@ -631,9 +621,7 @@ void TstDeviceSim::largeUploadStreams()
     }
     image.close();
 
-    Simulator::Options options;
-    options.tls = bTls;
-    Simulator simulator(options);
+    Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     const QString sBase = simulator.addDevice("1");
     const qint64 iPeakRssBefore = procStatusValue("VmHWM:");

@@ -22,6 +22,7 @@ QList<Outcome> Batch::run(const QList<PlannedRequest> &lRequests, int iTimeoutMs
     lOutcomes.clear();
     hIndexByUuid.clear();
     bTransferSeen = false;
+    iProgressSum = 0;
     elapsed.start();
     for (const PlannedRequest &request : lRequests) {
         Outcome outcome;
@@ -56,6 +57,7 @@ void Batch::onApiResponse(QString sUuid, int iError, QVariantList lResult)
     if (it == hIndexByUuid.constEnd() || lOutcomes.at(*it).bAnswered)
         return;
     Outcome &outcome = lOutcomes[*it];
+    iProgressSum += 100 - qMax(0, outcome.iProgress);
     outcome.bAnswered = true;
     outcome.iCode = iError;
     outcome.lResult = lResult;
@@ -74,15 +76,14 @@ void Batch::onProgress(QString sUuid, int iProgress)
         return;
     Outcome &outcome = lOutcomes[*it];
     // An upload's reply and a follow-up step report their own percentages; the bar never runs backwards.
+    const int iBefore = qMax(0, outcome.iProgress);
     outcome.iProgress = qBound(outcome.iProgress, iProgress, 100);
+    iProgressSum += outcome.iProgress - iBefore;
     // Small replies arrive in one piece; only a transfer seen part-way through is worth a bar.
     bTransferSeen = bTransferSeen || iProgress < 100;
     if (!bTransferSeen)
         return;
-    int iSum = 0;
-    for (const Outcome &other : qAsConst(lOutcomes))
-        iSum += other.bAnswered ? 100 : qMax(0, other.iProgress);
-    emit signal_progress(iSum / lOutcomes.size(), iOpen, lOutcomes.size());
+    emit signal_progress(iProgressSum / lOutcomes.size(), iOpen, lOutcomes.size());
 }
 
 void Batch::onLog(QString sMessage)

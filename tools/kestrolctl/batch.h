@@ -56,6 +56,8 @@ private:
     QList<Outcome> lOutcomes;
     QHash<QString, int> hIndexByUuid;
     int iOpen = 0;
+    // Sum over the batch of each request's share: 100 when answered, else its highest percentage.
+    int iProgressSum = 0;
     bool bTransferSeen = false;
     QElapsedTimer elapsed;
     QEventLoop *pLoop = nullptr;
