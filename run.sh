@@ -24,7 +24,10 @@ configure_and_build() {
     install_missing_packages
     local werror=OFF
     [ -n "${CI:-}" ] && werror=ON
-    cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROL_WERROR="$werror" >/dev/null
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROL_WERROR="$werror" \
+        "${launcher[@]}" >/dev/null
     cmake --build "$build_dir" -j "$(nproc)"
 }
 

@@ -43,13 +43,14 @@ signals:
 
 public slots:
     void prRequestGetCommand(QString sUuid, QString sRequestUrl, QString sUser, QString sPassword,
-                             QString sDownloadFilename, QHash<QString, QString> hCookies = {});
+                             QString sDownloadFilename, QHash<QString, QString> hCookies = {},
+                             QString sCertificatePin = QString());
     void prRequestPutCommand(QString sUuid, QString sRequestUrl, QString sUser, QString sPassword,
                              QString sDownloadFilename, QString sBodyText,
-                             QHash<QString, QString> hCookies = {});
+                             QHash<QString, QString> hCookies = {}, QString sCertificatePin = QString());
     void prRequestPostCommand(QString sUuid, QString sRequestUrl, QString sUser, QString sPassword,
                               QString sUploadFilename, QString sPostName, QString sBodyText,
-                              QHash<QString, QString> hCookies);
+                              QHash<QString, QString> hCookies, QString sCertificatePin = QString());
     // Drops the access manager's cached connections and credentials. On Qt 5.15 this also abandons the
     // manager's replies in flight (they end only by their time-out), so the handler never calls it itself.
     void renew();

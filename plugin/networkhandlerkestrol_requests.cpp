@@ -51,8 +51,9 @@ NetworkHandlerKestrol::~NetworkHandlerKestrol() = default;
 
 void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestUrl, QString sUser,
                                                 QString sPassword, QString sDownloadFilename,
-                                                QHash<QString, QString> hCookies)
+                                                QHash<QString, QString> hCookies, QString sCertificatePin)
 {
+    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new get-request with empty url. (%1)").arg(sUuid));
         return;
@@ -76,8 +77,10 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
 
 void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestUrl, QString sUser,
                                                 QString sPassword, QString sDownloadFilename,
-                                                QString sBodyText, QHash<QString, QString> hCookies)
+                                                QString sBodyText, QHash<QString, QString> hCookies,
+                                                QString sCertificatePin)
 {
+    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new put-request with empty url. (%1)").arg(sUuid));
         return;
@@ -95,8 +98,9 @@ void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestU
 void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequestUrl, QString sUser,
                                                  QString sPassword, QString sUploadFilename,
                                                  QString sPostName, QString sBodyText,
-                                                 QHash<QString, QString> hCookies)
+                                                 QHash<QString, QString> hCookies, QString sCertificatePin)
 {
+    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new post-request with empty url (%1)").arg(sUuid));
         return;

@@ -1,0 +1,63 @@
+#include "logtext.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+} // namespace
+
+QString LogText::url(const QUrl &url)
+{
+    return escaped(url.toString(QUrl::RemoveUserInfo));
+}
+
+QString LogText::url(const QString &sUrl)
+{
+    // User info needs an '@'; most URLs have none and are not parsed again.
+    if (!sUrl.contains(QLatin1Char('@')))
+        return escaped(sUrl);
+    return url(QUrl(sUrl, QUrl::TolerantMode));
+}
+
+QString LogText::escaped(const QString &sText)
+{
+    if (std::none_of(sText.cbegin(), sText.cend(), isControl))
+        return sText;
+    QString sResult;
+    sResult.reserve(sText.size() + 8);
+    for (const QChar c : sText) {
+        switch (c.unicode()) {
+        case '\n':
+            sResult += QLatin1String("\\n");
+            break;
+        case '\r':
+            sResult += QLatin1String("\\r");
+            break;
+        case '\t':
+            sResult += QLatin1String("\\t");
+            break;
+        default:
+            if (isControl(c))
+                sResult += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                sResult += c;
+        }
+    }
+    return sResult;
+}
+
+QString LogText::scrubbed(const QString &sText)
+{
+    if (!sText.contains(QLatin1Char('@')))
+        return escaped(sText);
+    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://)[^\\s/?#@]*@"));
+    return escaped(QString(sText).replace(userInfo, QStringLiteral("\\1")));
+}

@@ -1,0 +1,22 @@
+#ifndef KESTROL_LOGTEXT_H
+#define KESTROL_LOGTEXT_H
+
+#include <QString>
+
+class QUrl;
+
+// Text bound for a log line. Log lines reach the host's own log, so a password must never be in one, and
+// text that came from a device must not be able to start a line of its own.
+namespace LogText {
+
+// The URL without its user info.
+QString url(const QUrl &url);
+QString url(const QString &sUrl);
+// Control characters written as \n, \r, \t or \xNN; everything else unchanged.
+QString escaped(const QString &sText);
+// Free text that may quote URLs (Qt's error strings): user info removed from every URL in it, then escaped.
+QString scrubbed(const QString &sText);
+
+} // namespace LogText
+
+#endif // KESTROL_LOGTEXT_H
