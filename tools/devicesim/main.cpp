@@ -16,7 +16,19 @@ struct Settings
     devicesim::Simulator::Options options;
     devicesim::DeviceConfig device;
     int iDevices = 1;
+    QString sLargeBodyPath; // empty: none
+    qint64 iLargeBodyBytes = 0;
 };
+
+// "<path>=<bytes>", e.g. "/files/export/settings.ndb=1073741824".
+bool parseLargeBody(const QString &sValue, Settings &settings)
+{
+    const int iEquals = sValue.lastIndexOf('=');
+    bool bOk = false;
+    settings.sLargeBodyPath = sValue.left(iEquals);
+    settings.iLargeBodyBytes = sValue.mid(iEquals + 1).toLongLong(&bOk);
+    return iEquals > 0 && settings.sLargeBodyPath.startsWith('/') && bOk && settings.iLargeBodyBytes > 0;
+}
 
 bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sError)
 {
@@ -38,6 +50,10 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
         {"password", "Password the devices accept. Default secret.", "password", "secret"},
         {"devices", "Number of devices to serve, with ids 1..N. Default 1.", "count", "1"},
         {"threads", "Worker threads; each open connection holds one. Default 64.", "count", "64"},
+        {"large-body",
+         "Every device answers <path> (below its base, no query) with 200 and <bytes> bytes made while\n"
+         "sending, so that huge downloads cost the simulator no memory.",
+         "path=bytes"},
     });
     parser.process(app);
 
@@ -54,6 +70,8 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
         sError = "--threads needs a positive number";
     else if (sAuth != "none" && sAuth != "basic" && sAuth != "digest")
         sError = "--auth needs none, basic or digest";
+    else if (parser.isSet("large-body") && !parseLargeBody(parser.value("large-body"), settings))
+        sError = "--large-body needs <path>=<bytes>, the path starting with /";
     if (!sError.isEmpty())
         return false;
 
@@ -95,8 +113,13 @@ int main(int argc, char *argv[])
         err << "kestrol-devicesim: cannot listen on 127.0.0.1:" << settings.options.port << '\n';
         return 1;
     }
-    for (int i = 1; i <= settings.iDevices; ++i)
+    devicesim::Fault largeBody;
+    largeBody.largeBodyBytes = settings.iLargeBodyBytes;
+    for (int i = 1; i <= settings.iDevices; ++i) {
         out << simulator.addDevice(QString::number(i), settings.device) << '\n';
+        if (!settings.sLargeBodyPath.isEmpty())
+            simulator.setFault(QString::number(i), settings.sLargeBodyPath, largeBody);
+    }
     const char *pAuth[] = {"none", "basic", "digest"};
     out << "Serving " << settings.iDevices << " device(s) on 127.0.0.1:" << simulator.port() << ", "
         << (settings.options.tls ? "HTTPS" : "HTTP") << ", auth " << pAuth[int(settings.device.auth)]
