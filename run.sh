@@ -48,11 +48,7 @@ demo)
 bench)
     configure_and_build
     shift || true
-    for b in "$build_dir"/bin/bench_*; do
-        [ -x "$b" ] || continue
-        echo "== $(basename "$b")"
-        "$b" "$@"
-    done
+    "$build_dir/bin/bench_load" "$@"
     ;;
 *)
     echo "usage: $0 [build|test|demo|bench]" >&2
