@@ -29,6 +29,7 @@ QJsonObject runTransfer(const QJsonObject &spec, PluginClient *pPlugin)
     job.sPath = spec.value("path").toString();
     job.iBytes = qint64(spec.value("bytes").toDouble());
     job.iCapMs = spec.value("capMs").toInt();
+    job.bTick = spec.value("client") == QLatin1String("reference-tick");
     if (pPlugin)
         pPlugin->registerDevices({job.sBaseUrl});
     return spec.value("workload") == QLatin1String("backup") ? Transfers::backup(pPlugin, job)

@@ -31,44 +31,27 @@ QByteArray basicAuthorization()
     return "Basic " + QByteArray("admin:secret").toBase64();
 }
 
-ReferenceClient::ReferenceClient(const QStringList &lUrlsIn, bool bTickIn)
-    : lUrls(lUrlsIn), baAuthorization(basicAuthorization()), bTick(bTickIn)
+ReferenceClient::ReferenceClient(const QStringList &lUrlsIn, bool bTick)
+    : lUrls(lUrlsIn), baAuthorization(basicAuthorization()), gate(bTick)
 {
-    if (bTick) {
-        tick.setInterval(100);
-        connect(&tick, &QTimer::timeout, this, &ReferenceClient::onTick);
-        tick.start();
-    }
 }
 
 void ReferenceClient::send(int iRequest, int iDevice, bool bSnapshot)
 {
-    if (bTick)
-        lWaiting.append({iRequest, iDevice, bSnapshot});
-    else
-        prGet({iRequest, iDevice, bSnapshot});
+    gate.later([this, iRequest, iDevice, bSnapshot] { prGet(iRequest, iDevice, bSnapshot); });
 }
 
-void ReferenceClient::onTick()
+void ReferenceClient::prGet(int iRequest, int iDevice, bool bSnapshot)
 {
-    QList<Waiting> lTaken;
-    lTaken.swap(lWaiting);
-    for (const Waiting &waiting : qAsConst(lTaken))
-        prGet(waiting);
-}
-
-void ReferenceClient::prGet(const Waiting &waiting)
-{
-    QNetworkRequest request(
-        QUrl(lUrls.at(waiting.iDevice) + (waiting.bSnapshot ? sSnapshotPath : sInfoPath)));
+    QNetworkRequest request(QUrl(lUrls.at(iDevice) + (bSnapshot ? sSnapshotPath : sInfoPath)));
     request.setRawHeader("Authorization", baAuthorization);
     QNetworkReply *pReply = manager.get(request);
-    connect(pReply, &QNetworkReply::finished, this, [this, pReply, waiting] {
+    connect(pReply, &QNetworkReply::finished, this, [this, pReply, iRequest, bSnapshot] {
         const QByteArray baBody = pReply->readAll();
         const bool bOk = pReply->error() == QNetworkReply::NoError &&
-                         (waiting.bSnapshot ? isExpectedSnapshot(baBody) : isExpectedInfo(baBody));
+                         (bSnapshot ? isExpectedSnapshot(baBody) : isExpectedInfo(baBody));
         pReply->deleteLater();
-        answered(waiting.iRequest, bOk);
+        answered(iRequest, bOk);
     });
 }
 

@@ -3,13 +3,14 @@
 // channel 1, and report each answer with whether it is what the device serves.
 #pragma once
 
+#include "tickgate.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPluginLoader>
 #include <QStringList>
-#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -41,21 +42,12 @@ public:
     void send(int iRequest, int iDevice, bool bSnapshot) override;
 
 private:
-    struct Waiting
-    {
-        int iRequest;
-        int iDevice;
-        bool bSnapshot;
-    };
-    void prGet(const Waiting &waiting);
-    void onTick();
+    void prGet(int iRequest, int iDevice, bool bSnapshot);
 
     QNetworkAccessManager manager;
     QStringList lUrls;
     QByteArray baAuthorization;
-    QList<Waiting> lWaiting;
-    QTimer tick;
-    bool bTick;
+    TickGate gate;
 };
 
 class PluginClient : public QObject, public LoadClient

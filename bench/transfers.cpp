@@ -3,6 +3,7 @@
 #include "deviceapiinterface.h"
 #include "loadclient.h"
 #include "procstats.h"
+#include "tickgate.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -75,40 +76,54 @@ void runCommand(PluginClient &plugin, const QString &sCommand, const QVariantLis
                      });
 }
 
-// Export, then the download of the exported file into sDir, streamed through a 4 MiB read buffer.
-void referenceBackup(QNetworkAccessManager &manager, const Transfers::Job &job, const Done &done)
+void referenceDownload(QNetworkAccessManager &manager, const Transfers::Job &job, const QString &sFileUrl,
+                       const Done &done)
 {
-    QNetworkReply *pExport = manager.post(authorized(job.sBaseUrl + sExportPath), QByteArray());
-    QObject::connect(pExport, &QNetworkReply::finished, [&manager, job, done, pExport] {
-        pExport->deleteLater();
-        const QString sFileUrl = QJsonDocument::fromJson(pExport->readAll()).object().value("url").toString();
-        const QString sOutput = job.sPath + QStringLiteral("/reference-backup.ndb");
-        auto pFile = std::make_shared<QFile>(sOutput);
-        if (pExport->error() != QNetworkReply::NoError || sFileUrl.isEmpty() ||
-            !pFile->open(QIODevice::WriteOnly)) {
-            done(false, QString());
-            return;
-        }
-        QNetworkReply *pDownload = manager.get(authorized(job.sBaseUrl + sFileUrl));
-        pDownload->setReadBufferSize(kReadBufferBytes);
-        QObject::connect(pDownload, &QNetworkReply::readyRead, [pDownload, pFile] {
-            const QByteArray baChunk = pDownload->readAll();
-            if (pFile->write(baChunk) != baChunk.size())
-                pDownload->abort();
-        });
-        QObject::connect(pDownload, &QNetworkReply::finished, [pDownload, pFile, sOutput, done] {
-            pDownload->deleteLater();
-            const QByteArray baRest = pDownload->readAll();
-            const bool bOk = pDownload->error() == QNetworkReply::NoError &&
-                             pFile->write(baRest) == baRest.size() && pFile->flush();
-            pFile->close();
-            done(bOk, sOutput);
+    const QString sOutput = job.sPath + QStringLiteral("/reference-backup.ndb");
+    auto pFile = std::make_shared<QFile>(sOutput);
+    if (!pFile->open(QIODevice::WriteOnly)) {
+        done(false, QString());
+        return;
+    }
+    QNetworkReply *pDownload = manager.get(authorized(job.sBaseUrl + sFileUrl));
+    pDownload->setReadBufferSize(kReadBufferBytes);
+    QObject::connect(pDownload, &QNetworkReply::readyRead, [pDownload, pFile] {
+        const QByteArray baChunk = pDownload->readAll();
+        if (pFile->write(baChunk) != baChunk.size())
+            pDownload->abort();
+    });
+    QObject::connect(pDownload, &QNetworkReply::finished, [pDownload, pFile, sOutput, done] {
+        pDownload->deleteLater();
+        const QByteArray baRest = pDownload->readAll();
+        const bool bOk = pDownload->error() == QNetworkReply::NoError &&
+                         pFile->write(baRest) == baRest.size() && pFile->flush();
+        pFile->close();
+        done(bOk, sOutput);
+    });
+}
+
+// Export, then the download of the exported file into sDir, streamed through a 4 MiB read buffer.
+void referenceBackup(QNetworkAccessManager &manager, TickGate &gate, const Transfers::Job &job,
+                     const Done &done)
+{
+    gate.later([&manager, &gate, job, done] {
+        QNetworkReply *pExport = manager.post(authorized(job.sBaseUrl + sExportPath), QByteArray());
+        QObject::connect(pExport, &QNetworkReply::finished, [&manager, &gate, job, done, pExport] {
+            pExport->deleteLater();
+            const QString sFileUrl =
+                QJsonDocument::fromJson(pExport->readAll()).object().value("url").toString();
+            if (pExport->error() != QNetworkReply::NoError || sFileUrl.isEmpty()) {
+                done(false, QString());
+                return;
+            }
+            gate.later([&manager, job, done, sFileUrl] { referenceDownload(manager, job, sFileUrl, done); });
         });
     });
 }
 
 // A multipart POST of the image in the field "file", then one query of the update's progress.
-void referenceUpload(QNetworkAccessManager &manager, const Transfers::Job &job, const Done &done)
+void referenceUpload(QNetworkAccessManager &manager, TickGate &gate, const Transfers::Job &job,
+                     const Done &done)
 {
     auto *pFile = new QFile(job.sPath);
     if (!pFile->open(QIODevice::ReadOnly)) {
@@ -125,18 +140,22 @@ void referenceUpload(QNetworkAccessManager &manager, const Transfers::Job &job, 
         QStringLiteral("form-data; name=\"file\"; filename=\"%1\"").arg(QFileInfo(job.sPath).fileName()));
     part.setBodyDevice(pFile);
     pMultiPart->append(part);
-    QNetworkReply *pUpload = manager.post(authorized(job.sBaseUrl + sUploadPath), pMultiPart);
-    pMultiPart->setParent(pUpload);
-    QObject::connect(pUpload, &QNetworkReply::finished, [&manager, job, done, pUpload] {
-        pUpload->deleteLater();
-        if (pUpload->error() != QNetworkReply::NoError) {
-            done(false, QString());
-            return;
-        }
-        QNetworkReply *pProgress = manager.get(authorized(job.sBaseUrl + sProgressPath));
-        QObject::connect(pProgress, &QNetworkReply::finished, [pProgress, done] {
-            pProgress->deleteLater();
-            done(pProgress->error() == QNetworkReply::NoError, QString());
+    gate.later([&manager, &gate, job, done, pMultiPart] {
+        QNetworkReply *pUpload = manager.post(authorized(job.sBaseUrl + sUploadPath), pMultiPart);
+        pMultiPart->setParent(pUpload);
+        QObject::connect(pUpload, &QNetworkReply::finished, [&manager, &gate, job, done, pUpload] {
+            pUpload->deleteLater();
+            if (pUpload->error() != QNetworkReply::NoError) {
+                done(false, QString());
+                return;
+            }
+            gate.later([&manager, job, done] {
+                QNetworkReply *pProgress = manager.get(authorized(job.sBaseUrl + sProgressPath));
+                QObject::connect(pProgress, &QNetworkReply::finished, [pProgress, done] {
+                    pProgress->deleteLater();
+                    done(pProgress->error() == QNetworkReply::NoError, QString());
+                });
+            });
         });
     });
 }
@@ -172,13 +191,14 @@ namespace Transfers {
 QJsonObject backup(PluginClient *pPlugin, const Job &job)
 {
     QNetworkAccessManager manager;
+    TickGate gate(job.bTick);
     QString sOutput;
     QJsonObject result = measure(
         [&](const Done &done) {
             if (pPlugin)
                 runCommand(*pPlugin, QStringLiteral("API_CMD_SETTINGS_SAVE"), {job.sPath}, done);
             else
-                referenceBackup(manager, job, done);
+                referenceBackup(manager, gate, job, done);
         },
         job.iCapMs, sOutput);
     const qint64 iSize = QFileInfo(sOutput).size();
@@ -191,13 +211,14 @@ QJsonObject backup(PluginClient *pPlugin, const Job &job)
 QJsonObject upload(PluginClient *pPlugin, const Job &job)
 {
     QNetworkAccessManager manager;
+    TickGate gate(job.bTick);
     QString sOutput;
     QJsonObject result = measure(
         [&](const Done &done) {
             if (pPlugin)
                 runCommand(*pPlugin, QStringLiteral("API_CMD_FIRMWARE_UPDATE"), {job.sPath}, done);
             else
-                referenceUpload(manager, job, done);
+                referenceUpload(manager, gate, job, done);
         },
         job.iCapMs, sOutput);
     result.insert("ok", result.value("ok").toBool() && deviceReceived(job));

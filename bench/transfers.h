@@ -15,6 +15,7 @@ struct Job
     QString sPath;     // backup: directory to write into; upload: the image
     qint64 iBytes = 0; // expected size of the backup, or the image's size
     int iCapMs = 0;
+    bool bTick = false; // the hand-written host waits for a 100 ms tick before each request, as the plugin
 };
 
 // pPlugin null: the hand-written host. Result: complete, ok, elapsedMs, cpuMs, rssBeforeKib, growthKib.
