@@ -62,7 +62,10 @@ QJsonObject runWorkload(const QJsonObject &spec)
     if (pPlugin) {
         pPlugin->registerDevices(lUrls);
     } else {
-        pReference = std::make_unique<ReferenceClient>(lUrls, sClient == QLatin1String("reference-tick"));
+        // The plugin's default inactivity limit.
+        const int iTransferTimeoutMs = sClient == QLatin1String("reference-timeout") ? 60000 : 0;
+        pReference = std::make_unique<ReferenceClient>(lUrls, sClient == QLatin1String("reference-tick"),
+                                                       iTransferTimeoutMs);
         pClient = pReference.get();
     }
     if (sWorkload == QLatin1String("burst"))

@@ -47,16 +47,17 @@ private:
     int prScaled(int iCount) const;
     bool prWants(const QString &sMode) const;
     ChildRun prRunChild(const QString &sLabel, const QJsonObject &spec, int iHardCapMs);
-    // Runs spec once per client, all of them settings.iRepeat times in turn; the best run of each client.
-    // Empty when a run failed, after a figure that says so.
+    // Runs spec once per client, all of them iRounds times in turn; the best run of each client. Empty when
+    // a run failed, after a figure that says so.
     QList<ChildRun> prRunClients(FigureTable &table, QJsonObject spec, const QStringList &lClients,
-                                 int iHardCapMs = 0);
+                                 int iRounds, int iHardCapMs);
     QJsonObject prSpec(const QString &sWorkload, int iDevices) const;
 
     void prBurst(const QString &sMode, int iRequests, int iDevices, bool bLarge);
     void prChain();
     void prPaced();
     void prIdle();
+    void prTimeouts();
     void prTransfer(const QString &sMode);
     static void prAddServerShare(FigureTable &table, const ChildRun &reference, const ChildRun &plugin);
 

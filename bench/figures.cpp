@@ -69,7 +69,7 @@ void FigureTable::failed(const QString &sWhat)
 
 int printFigures(const QList<Figure> &lFigures)
 {
-    const char *pcFormat = "%-10s %-32s %14s %14s %9s %10s  %s\n";
+    const char *pcFormat = "%-10s %-36s %14s %14s %9s %10s  %s\n";
     std::printf(pcFormat, "mode", "figure", "reference", "plugin", "ratio", "goal", "");
     QString sLastMode;
     int iMissed = 0, iGoals = 0;

@@ -41,7 +41,7 @@ public:
     // Every request answered exactly once, as the device serves it.
     void answered(int iRequests, int iReferenceOk, int iPluginOk, int iPluginDuplicates);
     // A line of facts without a verdict.
-    void note(const QString &sName, const QString &sReference, const QString &sPlugin);
+    void note(const QString &sName, const QString &sReference = {}, const QString &sPlugin = {});
     void failed(const QString &sWhat);
 
     const QList<Figure> &figures() const { return lFigures; }

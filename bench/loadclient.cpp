@@ -31,8 +31,9 @@ QByteArray basicAuthorization()
     return "Basic " + QByteArray("admin:secret").toBase64();
 }
 
-ReferenceClient::ReferenceClient(const QStringList &lUrlsIn, bool bTick)
-    : lUrls(lUrlsIn), baAuthorization(basicAuthorization()), gate(bTick)
+ReferenceClient::ReferenceClient(const QStringList &lUrlsIn, bool bTick, int iTransferTimeoutMsIn)
+    : lUrls(lUrlsIn), baAuthorization(basicAuthorization()), gate(bTick),
+      iTransferTimeoutMs(iTransferTimeoutMsIn)
 {
 }
 
@@ -45,6 +46,8 @@ void ReferenceClient::prGet(int iRequest, int iDevice, bool bSnapshot)
 {
     QNetworkRequest request(QUrl(lUrls.at(iDevice) + (bSnapshot ? sSnapshotPath : sInfoPath)));
     request.setRawHeader("Authorization", baAuthorization);
+    if (iTransferTimeoutMs > 0)
+        request.setTransferTimeout(iTransferTimeoutMs);
     QNetworkReply *pReply = manager.get(request);
     connect(pReply, &QNetworkReply::finished, this, [this, pReply, iRequest, bSnapshot] {
         const QByteArray baBody = pReply->readAll();

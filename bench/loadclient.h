@@ -37,8 +37,9 @@ QByteArray basicAuthorization();
 class ReferenceClient : public QObject, public LoadClient
 {
 public:
-    // bTick: requests wait for the next tick of a 100 ms host timer, as the plugin's do.
-    ReferenceClient(const QStringList &lUrls, bool bTick);
+    // bTick: requests wait for the next tick of a 100 ms host timer, as the plugin's do. iTransferTimeoutMs:
+    // each request gets Qt's inactivity time-out (a timer per reply), as the plugin's do; 0: none.
+    ReferenceClient(const QStringList &lUrls, bool bTick, int iTransferTimeoutMs = 0);
     void send(int iRequest, int iDevice, bool bSnapshot) override;
 
 private:
@@ -48,6 +49,7 @@ private:
     QStringList lUrls;
     QByteArray baAuthorization;
     TickGate gate;
+    int iTransferTimeoutMs;
 };
 
 class PluginClient : public QObject, public LoadClient
