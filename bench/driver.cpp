@@ -354,12 +354,16 @@ void Driver::prTimeouts()
     if (lRuns.isEmpty())
         return;
     const ChildRun &plain = lRuns.at(0), &timed = lRuns.at(1);
-    const auto change = [](double dWithout, double dWith, int iPrecision) {
-        return QStringLiteral("%1 -> %2").arg(dWithout, 0, 'f', iPrecision).arg(dWith, 0, 'f', iPrecision);
+    const QString sCapped = timed.isComplete() ? QString() : QStringLiteral("+");
+    const auto change = [&sCapped](double dWithout, double dWith, int iPrecision) {
+        return QStringLiteral("%1 -> %2").arg(dWithout, 0, 'f', iPrecision).arg(dWith, 0, 'f', iPrecision) +
+               sCapped;
     };
     table.note(QStringLiteral("%1 requests over %2 devices").arg(iRequests).arg(iDevices), QString(),
                QString());
     table.note(QStringLiteral("reference without -> with time-outs"), QString(), QString());
+    table.note(QStringLiteral("answered"),
+               QStringLiteral("%1 -> %2").arg(plain.answeredOk()).arg(timed.answeredOk()));
     table.note(QStringLiteral("CPU per request (ms)"),
                change(plain.cpuPerRequest(), timed.cpuPerRequest(), 3), QString());
     table.note(QStringLiteral("time (s)"),

@@ -84,6 +84,7 @@ int printFigures(const QList<Figure> &lFigures)
                     qPrintable(figure.sRatio), qPrintable(figure.sGoal), pcVerdict);
         sLastMode = figure.sMode;
     }
-    std::printf("%d of %d goals met\n", iGoals - iMissed, iGoals);
+    if (iGoals > 0)
+        std::printf("%d of %d goals met\n", iGoals - iMissed, iGoals);
     return iMissed;
 }
