@@ -10,7 +10,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+
+#include <signal.h>
 
 namespace {
 
@@ -20,6 +23,26 @@ constexpr double kMib = 1024.0 * 1024.0;
 // Transfers take seconds and depend on what else the machine does at the moment; the best of a few rounds
 // measures the client rather than its neighbours.
 constexpr int kTransferRounds = 3;
+
+// An interrupted benchmark ends its current child and skips the remaining runs, so that the simulators are
+// stopped and the temporary files (a 1 GiB image in memory) removed as after a complete run.
+volatile sig_atomic_t iInterrupted = 0;
+volatile sig_atomic_t iRunningChild = 0;
+
+void onInterrupt(int)
+{
+    iInterrupted = 1;
+    if (iRunningChild > 0)
+        kill(pid_t(iRunningChild), SIGKILL);
+}
+
+void catchInterrupts()
+{
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    for (int iSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(iSignal, &action, nullptr);
+}
 
 QString cpuModel()
 {
@@ -102,7 +125,7 @@ int Driver::prScaled(int iCount) const
 
 bool Driver::prWants(const QString &sMode) const
 {
-    return settings.lModes.contains(sMode);
+    return !iInterrupted && settings.lModes.contains(sMode);
 }
 
 int Driver::run()
@@ -140,6 +163,7 @@ int Driver::run()
                 settings.iRepeat, qPrintable(pTransferDir->path()));
     std::fflush(stdout);
 
+    catchInterrupts();
     if (prWants("burst20k"))
         prBurst("burst20k", prScaled(20000), prScaled(1000), false);
     if (prWants("burst100k") || prWants("lateness"))
@@ -161,6 +185,8 @@ int Driver::run()
     std::printf("\nload average at the end %s\n\n", qPrintable(loadAverage()));
     const int iMissed = printFigures(lFigures);
     std::fflush(stdout);
+    if (iInterrupted)
+        return 3;
     return iMissed == 0 ? 0 : 1;
 }
 
@@ -183,7 +209,14 @@ Driver::ChildRun Driver::prRunChild(const QString &sLabel, const QJsonObject &sp
     const qint64 iServerStartMs = farm.cpuMs();
     child.start(QCoreApplication::applicationFilePath(),
                 {"--child", QString::fromUtf8(QJsonDocument(spec).toJson(QJsonDocument::Compact))});
-    if (!child.waitForFinished(iHardCapMs)) {
+    iRunningChild = sig_atomic_t(child.processId());
+    if (iInterrupted)
+        child.kill();
+    const bool bFinished = child.waitForFinished(iHardCapMs);
+    iRunningChild = 0;
+    if (iInterrupted) {
+        run.sError = QStringLiteral("interrupted");
+    } else if (!bFinished) {
         child.kill();
         child.waitForFinished(5000);
         run.sError = QStringLiteral("no result within %1 s").arg(iHardCapMs / 1000);

@@ -27,7 +27,7 @@ class Driver
 {
 public:
     explicit Driver(BenchSettings settings);
-    // 0: every goal met; 1: a goal missed; 3: the benchmark could not run.
+    // 0: every goal met; 1: a goal missed; 3: the benchmark could not run or was interrupted.
     int run();
 
 private:

@@ -39,7 +39,7 @@ int main(int argc, char **argv)
         "in a child process, against kestrol-devicesim processes, and prints the plugin's figures next to "
         "the\n"
         "reference's with the goal of each. Exit status: 0 every goal met, 1 a goal missed, 2 bad usage,\n"
-        "3 the benchmark could not run.");
+        "3 the benchmark could not run or was interrupted.");
     parser.addHelpOption();
     const QCommandLineOption modeOption(
         "mode", "Comma-separated modes out of " + lAllModes.join(", ") + ". Default all but timeout.",
