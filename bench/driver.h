@@ -31,6 +31,9 @@ public:
     int run();
 
 private:
+    // Time a child gets beyond its cap for starting, registering devices and reporting.
+    static constexpr int kChildSlackMs = 60000;
+
     struct ChildRun
     {
         QJsonObject result;
