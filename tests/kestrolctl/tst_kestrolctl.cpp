@@ -319,7 +319,7 @@ void TstKestrolctl::fleetOutcomes_data()
     const QString sImage = tempDir.filePath("small-fw.bin");
     QVERIFY(writeFile(sImage, "image"));
     const QStringList lVerify{"--verify", "--reboot-timeout", "20", "firmware-update", sImage};
-    const QStringList lCanary = QStringList{"--canary", "1"} + lVerify;
+    const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lVerify;
     const QStringList lRetry{"--retries", "2", "login-check"};
     row("new version", lVerify, 0, {"fw-new ok 0 1"});
     row("old version", lVerify, 1, {"fw-same failed 0 1"});
@@ -331,7 +331,8 @@ void TstKestrolctl::fleetOutcomes_data()
     row("unreachable before refused", lRetry, 3, {"unreachable failed 2 0", "locked refused 0 0"});
 }
 
-// One device in flight at a time, so that the devices run in the order of the file.
+// One device in flight at a time unless a row says otherwise, so that the devices run in the order of the
+// file.
 void TstKestrolctl::fleetOutcomes()
 {
     QFETCH(QStringList, lArgs);
