@@ -13,11 +13,12 @@
 #include "runner.h"
 #include "trust.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,8 +31,7 @@ int usageError(Console *pConsole, const QString &sMessage)
 // Options that belong to one command, or to one way of naming devices.
 bool checkOptionUse(const CliOptions &options, const CommandSpec &spec, QString *psError)
 {
-    const bool bFirmware = spec.sApiName == QLatin1String("API_CMD_FIRMWARE_UPDATE");
-    if (options.bVerify && !bFirmware)
+    if (options.bVerify && !spec.bVerifies)
         *psError = QStringLiteral("--verify and --canary apply to firmware-update only");
     else if (options.bAllCounters && spec.output != OutputUse::CounterTable)
         *psError = QStringLiteral("--all applies to counter only");
@@ -47,15 +47,16 @@ bool checkOptionUse(const CliOptions &options, const CommandSpec &spec, QString 
     return psError->isEmpty();
 }
 
-// The devices named on the command line, with users and passwords filled in; false with a message.
-bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QString *psError)
+// The devices named on the command line, with their users filled in, and the prompt for a password they
+// lack; false with a message.
+bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QString *psPrompt,
+                    QString *psError)
 {
     if (options.sUrl.isEmpty() == options.sDevices.isEmpty()) {
         *psError = options.sUrl.isEmpty() ? QStringLiteral("give --url URL or --devices FILE")
                                           : QStringLiteral("give either --url or --devices, not both");
         return false;
     }
-    QString sPrompt;
     if (!options.sUrl.isEmpty()) {
         DeviceEntry device;
         device.sUrl = normalizedDeviceUrl(options.sUrl, psError);
@@ -66,14 +67,13 @@ bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QS
             return false;
         device.sId = deviceIdFromUrl(device.sUrl);
         plDevices->append(device);
-        sPrompt = QStringLiteral("Password for %1 on %2: ").arg(options.sUser, device.sId);
+        *psPrompt = QStringLiteral("Password for %1 on %2: ").arg(options.sUser, device.sId);
     } else {
         if (!readDeviceFile(options.sDevices, plDevices, psError))
             return false;
-        sPrompt = QStringLiteral("Password for the devices of %1 without one: ").arg(options.sDevices);
+        *psPrompt = QStringLiteral("Password for the devices of %1 without one: ").arg(options.sDevices);
     }
 
-    bool bNeedPassword = false;
     for (DeviceEntry &device : *plDevices) {
         if (device.sUser.isEmpty())
             device.sUser = options.sUser;
@@ -83,14 +83,23 @@ bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QS
                            .arg(device.sId);
             return false;
         }
-        bNeedPassword = bNeedPassword || device.sPassword.isEmpty();
     }
+    return true;
+}
+
+// Asked for last, so that nobody types a password for a command line that is refused anyway.
+bool fillPasswords(const CliOptions &options, const QString &sPrompt, QList<PlannedRequest> *plRequests,
+                   QString *psError)
+{
+    const bool bNeeded =
+        std::any_of(plRequests->cbegin(), plRequests->cend(),
+                    [](const PlannedRequest &request) { return request.device.sPassword.isEmpty(); });
     QString sPassword;
-    if (bNeedPassword && !resolvePassword(options, sPrompt, &sPassword, psError))
+    if (bNeeded && !resolvePassword(options, sPrompt, &sPassword, psError))
         return false;
-    for (DeviceEntry &device : *plDevices) {
-        if (device.sPassword.isEmpty())
-            device.sPassword = sPassword;
+    for (PlannedRequest &request : *plRequests) {
+        if (request.device.sPassword.isEmpty())
+            request.device.sPassword = sPassword;
     }
     return true;
 }
@@ -104,7 +113,7 @@ bool planRequests(const CliOptions &options, const CommandSpec &spec, const QLis
         input.lArgs.prepend(QString());
     input.sOutput = spec.output == OutputUse::Image ? options.sOutput : QString();
     input.bSeveral = lDevices.size() > 1;
-    input.sStamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+    input.sStamp = fileTimeStamp();
     input.bAllCounters = options.bAllCounters;
     if (!checkArgumentCount(spec, input.lArgs.size(), psError))
         return false;
@@ -129,11 +138,13 @@ int runDeviceCommand(const CliOptions &options, Console *pConsole)
             pConsole, QStringLiteral("unknown command '%1'; see kestrolctl --help").arg(options.sCommand));
     QString sError;
     QList<DeviceEntry> lDevices;
+    QString sPrompt;
     QList<PlannedRequest> lRequests;
     KnownDevices knownDevices;
-    if (!checkOptionUse(options, *pSpec, &sError) || !collectDevices(options, &lDevices, &sError) ||
+    if (!checkOptionUse(options, *pSpec, &sError) || !collectDevices(options, &lDevices, &sPrompt, &sError) ||
         !planRequests(options, *pSpec, lDevices, &lRequests, &sError) ||
-        (!options.sKnownDevices.isEmpty() && !knownDevices.load(options.sKnownDevices, &sError)))
+        (!options.sKnownDevices.isEmpty() && !knownDevices.load(options.sKnownDevices, &sError)) ||
+        !fillPasswords(options, sPrompt, &lRequests, &sError))
         return usageError(pConsole, sError);
     if (options.bPasswordGiven && !options.bQuiet)
         pConsole->err(QStringLiteral("kestrolctl: warning: --password shows in the process list; prefer "
@@ -155,14 +166,14 @@ int runDeviceCommand(const CliOptions &options, Console *pConsole)
     settings.iTimeoutMs = options.iTimeoutMs;
 
     const bool bSeveral = lDevices.size() > 1;
-    Reporter::Settings style;
-    style.style = options.bJson ? Reporter::Style::Json
-                  : bSeveral    ? Reporter::Style::Table
-                                : Reporter::Style::Fields;
-    style.bVerbose = options.bVerbose;
-    style.bQuiet = options.bQuiet;
-    style.bSeveral = bSeveral;
-    Reporter reporter(pConsole, style);
+    Reporter::Settings reporting;
+    reporting.style = options.bJson ? Reporter::Style::Json
+                      : bSeveral    ? Reporter::Style::Table
+                                    : Reporter::Style::Fields;
+    reporting.bVerbose = options.bVerbose;
+    reporting.bQuiet = options.bQuiet;
+    reporting.bSeveral = bSeveral;
+    Reporter reporter(pConsole, reporting);
     int iIdWidth = 0;
     for (const DeviceEntry &device : qAsConst(lDevices))
         iIdWidth = qMax(iIdWidth, int(device.sId.size()));

@@ -19,14 +19,6 @@ QString sizeText(qint64 iBytes)
     return QLocale::c().formattedDataSize(iBytes, 1, QLocale::DataSizeIecFormat);
 }
 
-QStringList stringsOf(const QVariantList &lValues)
-{
-    QStringList lStrings;
-    for (const QVariant &value : lValues)
-        lStrings.append(value.toString());
-    return lStrings;
-}
-
 QByteArray fileBytes(const QString &sPath)
 {
     QFile file(sPath);
@@ -219,6 +211,7 @@ CommandSpec firmwareUpdate()
                      1,
                      "upload the firmware image FILE; --verify, --canary K: see Fleet runs"};
     spec.bUploads = true;
+    spec.bVerifies = true;
     spec.plan = planUpload();
     spec.describe = [](const Outcome &outcome) {
         const QString sImage = outcome.request.lParam.value(0).toString();

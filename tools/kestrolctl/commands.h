@@ -49,7 +49,8 @@ struct CommandSpec
     int iMaxArgs;
     QString sHelp;
     OutputUse output = OutputUse::None;
-    bool bUploads = false; // sends a local file
+    bool bUploads = false;  // sends a local file
+    bool bVerifies = false; // --verify and --canary apply: the device must come back with a new version
     // Checks the arguments and local files for one device and fills lParam and sOutputFile; false with a
     // one-line message. Null: the command takes nothing to check.
     std::function<bool(const PlanInput &, PlannedRequest *, QString *)> plan = nullptr;

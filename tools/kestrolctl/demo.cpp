@@ -10,7 +10,6 @@
 
 #include "devicesim.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -78,11 +77,7 @@ int Demo::runStep(int iNumber, const CommandSpec &spec)
     reporter.setDeviceColumnWidth(iIdWidth);
     reporter.setProgressLabel(spec.sName);
 
-    PlanInput input{{},
-                    context.sOutputDir,
-                    true,
-                    QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz")),
-                    false};
+    PlanInput input{{}, context.sOutputDir, true, fileTimeStamp(), false};
     QList<PlannedRequest> lRequests;
     QStringList lSkipped;
     QStringList lShownArgs;

@@ -26,14 +26,6 @@ QString firmwareOf(const CallResult &call)
     return call.lResult.value(0).toMap().value(QStringLiteral("API_FW")).toString();
 }
 
-QStringList stringsOf(const QVariantList &lValues)
-{
-    QStringList lStrings;
-    for (const QVariant &value : lValues)
-        lStrings.append(value.toString());
-    return lStrings;
-}
-
 Status statusOf(const CallResult &call)
 {
     if (!call.bAnswered)

@@ -1,5 +1,6 @@
 #include "exports.h"
 
+#include "requestplan.h"
 #include "results.h"
 #include "wholefile.h"
 
@@ -10,8 +11,6 @@
 #include <QRegularExpression>
 
 namespace {
-
-const QString sTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 QString csvField(QString sText)
 {
@@ -88,12 +87,12 @@ bool writeCounterTable(const QString &sPath, const QList<Outcome> &lOutcomes, QS
         // START + i * RESOLUTION.
         const QVariantList &lParam = outcome.request.lParam;
         const int iResolution = lParam.value(1).toInt();
-        const QDateTime start = QDateTime::fromString(lParam.value(2).toString(), sTimeFormat);
+        const QDateTime start = QDateTime::fromString(lParam.value(2).toString(), sCounterTimeFormat);
         for (const auto &series : outcome.lCounters) {
             for (int i = 0; i < series.second.size(); ++i) {
                 const QDateTime from = start.addSecs(qint64(i) * iResolution);
-                const QString sFrom = from.toString(sTimeFormat);
-                const QString sTo = from.addSecs(iResolution).toString(sTimeFormat);
+                const QString sFrom = from.toString(sCounterTimeFormat);
+                const QString sTo = from.addSecs(iResolution).toString(sCounterTimeFormat);
                 const QString &sValue = series.second.at(i);
                 if (bCsv) {
                     sText += csvLine({outcome.request.device.sId, series.first, sFrom, sTo, sValue});

@@ -2,6 +2,14 @@
 
 #include "exitcodes.h"
 
+QStringList stringsOf(const QVariantList &lValues)
+{
+    QStringList lStrings;
+    for (const QVariant &value : lValues)
+        lStrings.append(value.toString());
+    return lStrings;
+}
+
 int exitStatusOf(const Outcome &outcome)
 {
     switch (outcome.status) {

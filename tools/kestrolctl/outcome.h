@@ -36,6 +36,9 @@ struct Outcome
     QStringList lFiles;                           // files written for this device
 };
 
+// The string form of each value of a result list.
+QStringList stringsOf(const QVariantList &lValues);
+
 // The process exit status that this outcome alone calls for (see exitcodes.h).
 int exitStatusOf(const Outcome &outcome);
 

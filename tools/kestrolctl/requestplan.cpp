@@ -6,9 +6,9 @@
 #include <QHash>
 #include <QRegularExpression>
 
-namespace {
-
 const QString sCounterTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+namespace {
 
 bool isWritableDirectory(const QString &sPath)
 {
@@ -17,6 +17,11 @@ bool isWritableDirectory(const QString &sPath)
 }
 
 } // namespace
+
+QString fileTimeStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
+}
 
 QString fileNameStem(const DeviceEntry &device)
 {
@@ -77,8 +82,8 @@ bool planCounterParams(const QStringList &lArgs, QVariantList *plParam, QString 
     for (int i = 0; i < 2; ++i) {
         lTimes[i] = QDateTime::fromString(lArgs.at(2 + i), sCounterTimeFormat);
         if (!lTimes[i].isValid()) {
-            *psError = QStringLiteral("counter %1 '%2': expected \"yyyy-MM-dd hh:mm:ss\"")
-                           .arg(i == 0 ? "START" : "END", lArgs.at(2 + i));
+            *psError = QStringLiteral("counter %1 '%2': expected \"%3\"")
+                           .arg(i == 0 ? "START" : "END", lArgs.at(2 + i), sCounterTimeFormat);
             return false;
         }
     }

@@ -30,6 +30,12 @@ struct PlanInput
     bool bAllCounters; // counter --all: NAME is left empty
 };
 
+// Counter periods and the bounds of each value: local time, to the second.
+extern const QString sCounterTimeFormat;
+
+// The run's time stamp in default file names, to the millisecond.
+QString fileTimeStamp();
+
 // The device's part of default file names: its id with characters other than letters, digits, '.', '_'
 // and '-' as '_'.
 QString fileNameStem(const DeviceEntry &device);
