@@ -3,12 +3,31 @@
 #include "commands.h"
 #include "options.h"
 
+namespace {
+
+// Words of sText in lines of at most 100 columns, each indented by six blanks.
+QString wrapped(const QString &sText)
+{
+    QString sWrapped;
+    QString sLine;
+    for (const QString &sWord : sText.split(' ', Qt::SkipEmptyParts)) {
+        if (!sLine.isEmpty() && 6 + sLine.size() + 1 + sWord.size() > 100) {
+            sWrapped += QStringLiteral("      %1\n").arg(sLine);
+            sLine.clear();
+        }
+        sLine += (sLine.isEmpty() ? QString() : QStringLiteral(" ")) + sWord;
+    }
+    return sWrapped + QStringLiteral("      %1\n").arg(sLine);
+}
+
+} // namespace
+
 QString helpEpilogue()
 {
     QString sText = QStringLiteral("\nCommands (the plugin's API_CMD_* names are accepted too):\n");
     for (const CommandSpec &spec : commandTable()) {
         const QString sUsage = (spec.sName + ' ' + spec.sArgs).trimmed();
-        sText += QStringLiteral("  %1 %2\n      %3\n").arg(sUsage, -38).arg(spec.sApiName, spec.sHelp);
+        sText += QStringLiteral("  %1 %2\n").arg(sUsage, -40).arg(spec.sApiName) + wrapped(spec.sHelp);
     }
     sText +=
         QStringLiteral(
