@@ -338,7 +338,7 @@ void TstKestrolctl::fleetOutcomes()
     QFETCH(QStringList, lArgs);
     QFETCH(int, iExit);
     QFETCH(QStringList, lDevices);
-    tls.setAway("flaky", 500); // answers 503 for half a second: the second attempt, after 1 s, succeeds
+    tls.setUnavailable("flaky", 1); // the first attempt gets 503, the second succeeds
     QStringList lIds;
     for (const QString &sDevice : lDevices)
         lIds.append(sDevice.section(' ', 0, 0));

@@ -121,8 +121,8 @@ public:
     QString baseUrl(const QString &sId) const; // "http(s)://127.0.0.1:PORT/dev/<id>" (id percent-encoded)
     void setFault(const QString &sId, const QString &sApiPath, Fault fault);
     void clearFaults(const QString &sId);
-    // Away, as while rebooting: the device answers every request with 503 for the next iMs milliseconds.
-    void setAway(const QString &sId, int iMs);
+    // As while it starts up: the device answers its next iRequests requests with 503.
+    void setUnavailable(const QString &sId, int iRequests);
     void setExportUrlForm(const QString &sId, ExportUrlForm form);
     // Non-empty: returned verbatim as "url"; empty: the form's value again.
     void setExportUrlOverride(const QString &sId, const QString &sUrl);

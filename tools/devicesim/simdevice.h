@@ -48,9 +48,10 @@ struct DeviceState
     int iReboots = 0;
     int iFactoryResets = 0;
     FirmwareState firmware;
-    QString sFirmwareVersion;    // what the device reports; survives a factory reset
-    bool bUpdatePending = false; // an image arrived and is installed when the device reports it finished
-    QDeadlineTimer awayUntil;    // expired (the default) while the device is up
+    QString sFirmwareVersion;     // what the device reports; survives a factory reset
+    bool bUpdatePending = false;  // an image arrived and is installed when the device reports it finished
+    QDeadlineTimer awayUntil;     // expired (the default) while the device is up
+    int iUnavailableRequests = 0; // answered with 503 before any other
     AuthRealm realm;
     NonceBook nonces;
     QElapsedTimer upSince;

@@ -101,6 +101,10 @@ Reply Simulator::Private::answer(const httplib::Request &req, const RecordedRequ
     DeviceState &device = *pDevice;
     if (!device.awayUntil.hasExpired())
         return errorReply(503, "rebooting");
+    if (device.iUnavailableRequests > 0) {
+        device.iUnavailableRequests -= 1;
+        return errorReply(503, "starting up");
+    }
 
     const QByteArray baRoute = mergeSlashes(record.apiPath);
     const QString sRoute = QString::fromUtf8(baRoute);

@@ -68,11 +68,11 @@ void Simulator::clearFaults(const QString &sId)
     d->wakeUp.wakeAll();
 }
 
-void Simulator::setAway(const QString &sId, int iMs)
+void Simulator::setUnavailable(const QString &sId, int iRequests)
 {
     QMutexLocker locker(&d->mutex);
     if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
-        pDevice->awayUntil = QDeadlineTimer(iMs);
+        pDevice->iUnavailableRequests = iRequests;
 }
 
 void Simulator::setExportUrlForm(const QString &sId, ExportUrlForm form)
