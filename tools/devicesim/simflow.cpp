@@ -64,7 +64,7 @@ void Simulator::Private::serve(const httplib::Request &req, httplib::Response &r
     const_cast<httplib::Request &>(req).headers.erase("Accept-Encoding");
 
     const bool bControl = record.deviceId.isEmpty() && record.apiPath.startsWith("/_sim/");
-    // Counted from the first byte of the body to the end of the handler: what a client sees in flight.
+    // Counted from the request line to the end of the handler, body included: what a client sees in flight.
     const InFlight inFlight(bControl ? nullptr : &iInFlight);
     record.inFlight = inFlight.iCount;
     const bool bImport = findEndpoint(mergeSlashes(record.apiPath)) == Endpoint::DbImport;
