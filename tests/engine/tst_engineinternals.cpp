@@ -300,8 +300,8 @@ void TstEngineInternals::handOver_data()
     QTest::addColumn<int>("nestedLoopAt"); // the answer in whose slot the host runs an event loop; 0: none
 
     QTest::newRow("burst") << 0 << 0;
-    QTest::newRow("host submits during the hand-over") << 2000 << 0;
-    QTest::newRow("host runs an event loop during the hand-over") << 0 << 2000;
+    QTest::newRow("host submits during the hand-over") << 60000 << 0;
+    QTest::newRow("host runs an event loop during the hand-over") << 0 << 60000;
 }
 
 // A burst larger than one hand-over leaves the host's event loop free in between (its timer keeps firing),
