@@ -26,18 +26,12 @@ QString withTrailingSlash(const QString &sPath)
     return sPath.endsWith(QLatin1Char('/')) ? sPath : sPath + QLatin1Char('/');
 }
 
-// An absolute directory as the file system resolves it. One that does not exist cannot be written into, but
-// is still named as it would be reached: ".." above the root is the root.
+// An absolute directory as the file system resolves it ("..", "." and symbolic links). One that does not
+// exist cannot be written into; it is only cleaned.
 QString realDirectory(const QString &sAbsoluteDir)
 {
     const QString sCanonical = QFileInfo(sAbsoluteDir).canonicalFilePath();
-    if (!sCanonical.isEmpty())
-        return sCanonical;
-    QString sClean = QDir::cleanPath(sAbsoluteDir);
-    while (sClean.startsWith(QLatin1String("/..")) &&
-           (sClean.size() == 3 || sClean.at(3) == QLatin1Char('/')))
-        sClean.remove(0, 3);
-    return sClean.isEmpty() ? QStringLiteral("/") : sClean;
+    return sCanonical.isEmpty() ? QDir::cleanPath(sAbsoluteDir) : sCanonical;
 }
 
 } // namespace

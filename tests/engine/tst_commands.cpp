@@ -338,6 +338,9 @@ void TstCommands::settingsSave_data()
                                               << "sub/b.ndb" << true;
     transportRow(false, "relative directory") << ExportUrlForm::PlainPath << "."
                                               << "." << true;
+    transportRow(false, "relative path climbing above the root")
+        << ExportUrlForm::PlainPath << "c.ndb"
+        << "../../../../../../../../../../../../../..<dir>/c.ndb" << true;
 }
 
 void TstCommands::settingsSave()
@@ -579,8 +582,8 @@ void TstCommands::rejectedRequests_data()
          {"API_CMD_INTERNAL_SETTINGS_DOWNLOAD", "API_CMD_INTERNAL_FIRMWARE_PROCESS",
           "API_CMD_INTERNAL_SETTINGS_UPLOAD", "API_CMD_INTERNAL_SETTINGS_SET", "API_CMD_INTERNAL_LOGIN"})
         QTest::addRow("internal %s", pcName)
-            << sSim << "" << pcName << QVariantList{"/files/x", "/tmp/x"} << QVariantList{}
-            << QStringLiteral("Unknown command: %1 (%2)").arg(pcName, "%1");
+            << sSim << "" << pcName << QVariantList{"/files/export/settings.ndb", "/nonexistent/x"}
+            << QVariantList{} << QStringLiteral("Unknown command: %1 (%2)").arg(pcName, "%1");
     QTest::newRow("snapshot without channel")
         << sSim << ""
         << "API_CMD_SNAPSHOT" << QVariantList{} << lNoImage << "Missing parameters: API_CMD_SNAPSHOT (%1)";

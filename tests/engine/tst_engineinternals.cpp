@@ -401,6 +401,12 @@ void TstEngineInternals::destination_data()
                           << "sub/x.ndb";
     QTest::newRow("file outside") << "sub/../y.ndb"
                                   << "y.ndb";
+    QTest::newRow("climbing above the root") << "../../../../../../../../../../../../../..<dir>/z.ndb"
+                                             << "z.ndb";
+    QTest::newRow("through a linked directory") << "link/x.ndb"
+                                                << "sub/x.ndb";
+    QTest::newRow("linked directory") << "link"
+                                      << "sub/*";
 }
 
 void TstEngineInternals::destination()
