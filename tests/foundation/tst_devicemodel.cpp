@@ -1,4 +1,4 @@
-// The device table, the device record of this family, request records and request intake, seen from inside.
+// The device table, certificate pins, the certificate countdown and request intake, seen from inside.
 #include "apikestrolplugin.h"
 #include "apirequestcommand.h"
 #include "kestroldevice.h"
@@ -49,11 +49,9 @@ private slots:
     void certificatePin_data();
     void certificatePin();
     void countdownAgesWithTicks();
-    void deviceQueue();
     void intakeQueuesInCallOrder();
     void intakeFromAnotherThread();
     void certificateLoginGoesFirst();
-    void nothingLeavesBeforeInit();
 };
 
 void TstDeviceModel::deviceKind_data()
@@ -227,21 +225,6 @@ void TstDeviceModel::countdownAgesWithTicks()
     QVERIFY(plugin.device("counting")->isApiCertificateValid());
 }
 
-void TstDeviceModel::deviceQueue()
-{
-    KestrolDevice device("d", "http://h", "u", "p", "camera");
-    QVERIFY(device.getQueuedRequests().isEmpty());
-    QStringList lIds{"a", "b", "c"};
-    for (const QString &sId : lIds)
-        device.addPendingApiRequest(
-            QSharedPointer<ApiRequestCommand>::create(sId, "d", "API_CMD_SNAPSHOT", QVariantList{1}));
-    const auto lQueued = device.getQueuedRequests();
-    QCOMPARE(lQueued.size(), 3);
-    for (int i = 0; i < lIds.size(); ++i)
-        QCOMPARE(lQueued.at(i)->sUuid, lIds.at(i));
-    QVERIFY(device.getQueuedRequests().isEmpty());
-}
-
 void TstDeviceModel::intakeQueuesInCallOrder()
 {
     TestPlugin plugin;
@@ -287,15 +270,6 @@ void TstDeviceModel::certificateLoginGoesFirst()
     QCOMPARE(plugin.lNewRequests.at(0)->sDeviceId, QStringLiteral("dev"));
     QVERIFY(plugin.lNewRequests.at(0)->lParam.isEmpty());
     QCOMPARE(plugin.lNewRequests.at(1)->sUuid, sFirst);
-}
-
-void TstDeviceModel::nothingLeavesBeforeInit()
-{
-    TestPlugin plugin;
-    plugin.createDevice("dev", "http://127.0.0.1:1", "u", "p", {});
-    const QString sUuid = plugin.requestApiCommand("dev", "API_CMD_GET_CONFIG", {});
-    QTest::qWait(300);
-    QCOMPARE(plugin.queuedIds(), QStringList{sUuid});
 }
 
 QTEST_GUILESS_MAIN(TstDeviceModel)
