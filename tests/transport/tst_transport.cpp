@@ -154,11 +154,7 @@ void TestTransport::cleanup()
     for (auto it = hCompletionCount.constBegin(); it != hCompletionCount.constEnd(); ++it)
         QVERIFY2(it.value() == 1, qPrintable(it.key()));
     QCOMPARE(iSignalsInsideRequest, 0);
-    QVERIFY(pHandler->mapReplyData.isEmpty());
-    QVERIFY(pHandler->mapAuthenticationAttempts.isEmpty());
-    QVERIFY(pHandler->mapMultiParts.isEmpty());
-    QVERIFY(pHandler->mapDownloadFiles.isEmpty());
-    QVERIFY(pHandler->mapAbortCodes.isEmpty());
+    QVERIFY(pHandler->hRequests.isEmpty());
     for (const QString &sLine : qAsConst(lLog))
         QVERIFY2(!sLine.contains(kPassword), qPrintable(sLine));
     pHandler.reset();
@@ -332,7 +328,8 @@ void TestTransport::downloadIsStreamedAndAtomic()
                 if (iProgress >= 100)
                     return;
                 ++iChecks;
-                QVERIFY(pHandler->mapReplyData.isEmpty());
+                for (const auto *pRequest : qAsConst(pHandler->hRequests))
+                    QVERIFY(pRequest->baData.isEmpty());
                 QVERIFY(!QFile::exists(sFile));
             });
     const QString sUuid = get(url("open", kExport), kUser, kPassword, sFile);
@@ -623,7 +620,9 @@ void TestTransport::multipartLayout()
         sUpload.replace('/', '\\');
 
     const QString sUuid = post(url("open", kFirmware), sUpload, body, {{"session", "abc"}});
-    QPointer<QHttpMultiPart> pMultiPart = pHandler->mapMultiParts.value(sUuid);
+    QPointer<QHttpMultiPart> pMultiPart;
+    for (const auto *pRequest : qAsConst(pHandler->hRequests))
+        pMultiPart = pRequest->pReply->findChild<QHttpMultiPart *>();
     QVERIFY(pMultiPart);
     QVERIFY(await(sUuid));
     QCOMPARE(hCompletions.value(sUuid).iError, 0);
@@ -747,7 +746,7 @@ void TestTransport::emptyUrlRefused()
     QCOMPARE(lLog, QStringList{line.arg(sUuid)});
     QTest::qWait(200);
     QVERIFY(hCompletions.isEmpty());
-    QVERIFY(pHandler->mapMultiParts.isEmpty());
+    QVERIFY(pHandler->hRequests.isEmpty());
     QVERIFY(sim.requests().isEmpty());
 }
 
