@@ -138,6 +138,7 @@ private:
     void slotRedirected(Request &request, const QUrl &url);
     void slotFinished(Request &request);
     void slotWatchdog();
+    bool isRefusedProbe(const Request &request) const;
     void prReportProgress(Request &request, const QString &sText, qint64 iBytesDone, qint64 iBytesTotal);
     int prResultCode(Request &request);
     void prEnd(Request &request, int iCode, const QString &sLine);

@@ -21,6 +21,7 @@
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
+#include <QSaveFile>
 
 namespace {
 
@@ -116,6 +117,8 @@ void NetworkHandlerKestrol::prResendProbe(Request &request)
     if (!request.sDownloadFilename.isEmpty())
         request.pReply->setReadBufferSize(4 * 1024 * 1024);
     request.bChallenged = false;
+    request.baData.clear();
+    request.pDownloadFile.reset();
     request.iLastActivity = clock.elapsed();
     hRequests.insert(request.pReply, &request);
     connectReply(request);

@@ -7,14 +7,20 @@
 #include <QSaveFile>
 #include <QTimer>
 
+// The refusal of a probe is not the device's answer: the probe goes out again.
+bool NetworkHandlerKestrol::isRefusedProbe(const Request &request) const
+{
+    return request.bProbe &&
+           (request.bChallenged || request.pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 401);
+}
+
 void NetworkHandlerKestrol::slotReadyRead(Request &request)
 {
     // A reply without an identifier is not followed: its data stays in the reply.
     if (request.sUuid.isEmpty())
         return;
     request.iLastActivity = clock.elapsed();
-    // The refusal of a challenged probe is not the device's answer.
-    if (request.bChallenged) {
+    if (isRefusedProbe(request)) {
         request.pReply->readAll();
         return;
     }
@@ -41,7 +47,7 @@ void NetworkHandlerKestrol::slotUploadProgress(Request &request, qint64 iBytesSe
 void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sText, qint64 iBytesDone,
                                              qint64 iBytesTotal)
 {
-    if (request.sUuid.isEmpty() || request.bChallenged)
+    if (request.sUuid.isEmpty() || isRefusedProbe(request))
         return;
     // Qt reports -1 for a body without a length and 0 of 0 for an empty one: no percentage exists.
     if (iBytesTotal <= 0) {
@@ -58,8 +64,9 @@ void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sT
 void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
-    if (request.bChallenged && request.iEndCode == 0 &&
-        pReply->error() == QNetworkReply::AuthenticationRequiredError) {
+    // Of probes challenged together on one connection, Qt asks for only one; the others go out again too.
+    if (request.bProbe && request.iEndCode == 0 && pReply->error() == QNetworkReply::AuthenticationRequiredError &&
+        (request.bChallenged || request.pCredentials->bChallenged)) {
         prResendProbe(request);
         return;
     }
