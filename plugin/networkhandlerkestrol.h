@@ -92,7 +92,8 @@ private:
         QString sPassword;
         QString sCertificatePin;
         QString sDownloadFilename;
-        QString sLogUrl; // the URL as log lines show it
+        QUrl originalUrl; // as the request was given, before any redirect
+        QString sLogUrl;  // the URL as log lines show it
         std::shared_ptr<CredentialSet> pCredentials;
         QByteArray baData;
         std::unique_ptr<QSaveFile> pDownloadFile;

@@ -11,7 +11,8 @@
 bool NetworkHandlerKestrol::isRefusedProbe(const Request &request) const
 {
     return request.bProbe &&
-           (request.bChallenged || request.pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 401);
+           (request.bChallenged ||
+            request.pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 401);
 }
 
 void NetworkHandlerKestrol::slotReadyRead(Request &request)
@@ -65,7 +66,8 @@ void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
     // Of probes challenged together on one connection, Qt asks for only one; the others go out again too.
-    if (request.bProbe && request.iEndCode == 0 && pReply->error() == QNetworkReply::AuthenticationRequiredError &&
+    if (request.bProbe && request.iEndCode == 0 &&
+        pReply->error() == QNetworkReply::AuthenticationRequiredError &&
         (request.bChallenged || request.pCredentials->bChallenged)) {
         prResendProbe(request);
         return;

@@ -183,9 +183,9 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
     pRequest->sUser = sUser;
     pRequest->sPassword = sPassword;
     pRequest->sCertificatePin = sCertificatePin;
+    pRequest->originalUrl = QUrl(sRequestUrl, QUrl::TolerantMode);
     pRequest->sLogUrl = LogText::url(sRequestUrl);
-    pRequest->pCredentials =
-        prCredentialSet(QUrl(sRequestUrl, QUrl::TolerantMode), sUser, sPassword, sCertificatePin);
+    pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
     return pRequest;
 }
 

@@ -83,7 +83,7 @@ void NetworkHandlerKestrol::slotEncrypted(Request &request)
 // origin check is the verification.
 bool NetworkHandlerKestrol::isRedirectFollowed(const Request &request, const QUrl &target) const
 {
-    if (!isSameOrigin(request.pReply->url(), target))
+    if (!isSameOrigin(request.originalUrl, target))
         return false;
     const QNetworkRequest::RedirectPolicy policy = pNetworkAccessManager->redirectPolicy();
     return policy == QNetworkRequest::SameOriginRedirectPolicy ||

@@ -117,14 +117,22 @@ void TestCredentials::isolation_data()
     QTest::addColumn<bool>("wrongFirst");
     QTest::addColumn<bool>("concurrent");
 
-    QTest::newRow("http basic, two devices, right first, in turn") << false << AuthMode::Basic << false << false << false;
-    QTest::newRow("http basic, one device twice, wrong first, in turn") << false << AuthMode::Basic << true << true << false;
-    QTest::newRow("http digest, two devices, right first, in turn") << false << AuthMode::Digest << false << false << false;
-    QTest::newRow("http digest, one device twice, right first, at once") << false << AuthMode::Digest << true << false << true;
-    QTest::newRow("http digest, one device twice, wrong first, at once") << false << AuthMode::Digest << true << true << true;
-    QTest::newRow("https digest, two devices, right first, at once") << true << AuthMode::Digest << false << false << true;
-    QTest::newRow("https digest, one device twice, right first, in turn") << true << AuthMode::Digest << true << false << false;
-    QTest::newRow("https basic, one device twice, wrong first, at once") << true << AuthMode::Basic << true << true << true;
+    QTest::newRow("http basic, two devices, right first, in turn")
+        << false << AuthMode::Basic << false << false << false;
+    QTest::newRow("http basic, one device twice, wrong first, in turn")
+        << false << AuthMode::Basic << true << true << false;
+    QTest::newRow("http digest, two devices, right first, in turn")
+        << false << AuthMode::Digest << false << false << false;
+    QTest::newRow("http digest, one device twice, right first, at once")
+        << false << AuthMode::Digest << true << false << true;
+    QTest::newRow("http digest, one device twice, wrong first, at once")
+        << false << AuthMode::Digest << true << true << true;
+    QTest::newRow("https digest, two devices, right first, at once")
+        << true << AuthMode::Digest << false << false << true;
+    QTest::newRow("https digest, one device twice, right first, in turn")
+        << true << AuthMode::Digest << true << false << false;
+    QTest::newRow("https basic, one device twice, wrong first, at once")
+        << true << AuthMode::Basic << true << true << true;
 }
 
 // Two registrations on one simulator port, one with the right password and one with a wrong one: the wrong
@@ -157,13 +165,8 @@ void TestCredentials::isolation()
             }
         }
     }
-    for (const QString &sUuid : hUuids.value("good")) {
-        if (answerOf(sUuid) != 0) {
-            for (const QList<QVariant> &log : qAsConst(*pLogs))
-                qDebug() << log.at(1).toString();
-        }
+    for (const QString &sUuid : hUuids.value("good"))
         QCOMPARE(answerOf(sUuid), 0);
-    }
     for (const QString &sUuid : hUuids.value("bad"))
         QCOMPARE(answerOf(sUuid), 101);
     QCOMPARE(pSim->rebootCount("1"), 2);
