@@ -111,8 +111,7 @@ private:
     };
 
     // Request side.
-    QNetworkRequest prCreateRequest(const QString &sRequestUrl,
-                                    const QHash<QString, QString> &hCookies) const;
+    QNetworkRequest prCreateRequest(const Request &request, const QHash<QString, QString> &hCookies) const;
     std::unique_ptr<Request> prNewRequest(const QString &sUuid, const QString &sRequestUrl,
                                           const QString &sUser, const QString &sPassword,
                                           const QString &sCertificatePin);

@@ -71,7 +71,7 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     emit signal_log(QStringLiteral("Got new get-request: %1 (%2)").arg(sLogUrl, sUuid));
     pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest networkRequest = prCreateRequest(sRequestUrl, hCookies);
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
     // Devices and hosts rely on Basic credentials up front until the device has challenged them.
     const bool bRawBasic = !pRequest->pCredentials->bChallenged;
     if (bRawBasic)
@@ -102,7 +102,7 @@ void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestU
     emit signal_log(QStringLiteral("Got new put-request: %1 (%2)").arg(sLogUrl, sUuid));
     pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest networkRequest = prCreateRequest(sRequestUrl, hCookies);
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
     prApplyCredentials(networkRequest, *pRequest, false);
     QNetworkReply *pReply = pNetworkAccessManager->put(networkRequest, sBodyText.toLatin1());
     prTrack(std::move(pRequest), pReply, iTransferTimeout);
@@ -123,7 +123,7 @@ void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequest
     emit signal_log(QStringLiteral("Got new post-request: %1 (%2)").arg(sLogUrl, sUuid));
 
     if (sUploadFilename.isEmpty()) {
-        QNetworkRequest networkRequest = prCreateRequest(sRequestUrl, hCookies);
+        QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
         prApplyCredentials(networkRequest, *pRequest, false);
         QNetworkReply *pReply = pNetworkAccessManager->post(networkRequest, sBodyText.toLatin1());
         prTrack(std::move(pRequest), pReply, iTransferTimeout);
@@ -160,7 +160,7 @@ void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequest
     filePart.setBodyDevice(pFile);
     pMultiPart->append(filePart);
 
-    QNetworkRequest networkRequest = prCreateRequest(sRequestUrl, {});
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, {});
     prApplyCredentials(networkRequest, *pRequest, false);
     QNetworkReply *pReply = pNetworkAccessManager->post(networkRequest, pMultiPart);
     // The reply reads the body until it is deleted itself, also when it outlives the handler.
@@ -189,10 +189,13 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
     return pRequest;
 }
 
-QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const QString &sRequestUrl,
+QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
                                                        const QHash<QString, QString> &hCookies) const
 {
-    QNetworkRequest networkRequest(QUrl(sRequestUrl, QUrl::TolerantMode));
+    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
+    QUrl url = request.originalUrl;
+    url.setUserInfo(QString());
+    QNetworkRequest networkRequest(url);
     if (!hCookies.isEmpty()) {
         QList<QNetworkCookie> lCookies;
         for (auto it = hCookies.constBegin(); it != hCookies.constEnd(); ++it)
