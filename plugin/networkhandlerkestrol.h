@@ -96,6 +96,7 @@ private:
         QString sLogUrl;  // the URL as log lines show it
         std::shared_ptr<CredentialSet> pCredentials;
         QByteArray baData;
+        qint64 iReceived = 0; // body bytes taken from the reply
         std::unique_ptr<QSaveFile> pDownloadFile;
         QNetworkRequest networkRequest; // for the second sending of a probe
         qint64 iLastActivity = 0;
@@ -146,6 +147,7 @@ private:
 
     // Body storage: in memory, or streamed into an atomically written download file.
     bool prStoreData(Request &request);
+    bool isBodyComplete(Request &request);
     QSaveFile *prDownloadFile(Request &request);
     bool prCommitDownload(Request &request);
 

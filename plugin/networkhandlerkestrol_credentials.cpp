@@ -118,6 +118,7 @@ void NetworkHandlerKestrol::prResendProbe(Request &request)
         request.pReply->setReadBufferSize(4 * 1024 * 1024);
     request.bChallenged = false;
     request.baData.clear();
+    request.iReceived = 0;
     request.pDownloadFile.reset();
     request.iLastActivity = clock.elapsed();
     hRequests.insert(request.pReply, &request);

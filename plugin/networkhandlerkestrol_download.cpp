@@ -11,6 +11,7 @@
 bool NetworkHandlerKestrol::prStoreData(Request &request)
 {
     const QByteArray baChunk = request.pReply->readAll();
+    request.iReceived += baChunk.size();
     if (request.sDownloadFilename.isEmpty()) {
         request.baData.append(baChunk);
         qCDebug(lcKestrolNetwork) << request.sUuid << "received" << baChunk.size() << "bytes,"
@@ -30,6 +31,22 @@ bool NetworkHandlerKestrol::prStoreData(Request &request)
     qCDebug(lcKestrolNetwork) << request.sUuid << "received" << baChunk.size() << "bytes," << pFile->pos()
                               << "written";
     return true;
+}
+
+// Qt occasionally ends a body cut short by a closed connection as if it were whole. A length that describes
+// the bytes received (no content coding that Qt undid) tells.
+bool NetworkHandlerKestrol::isBodyComplete(Request &request)
+{
+    QNetworkReply *pReply = request.pReply;
+    const QVariant declared = pReply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray baCoding = pReply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!declared.isValid() || !(baCoding.isEmpty() || baCoding == "identity") ||
+        declared.toLongLong() == request.iReceived)
+        return true;
+    emit signal_log(QStringLiteral("Incomplete body: %1, %2 of %3 bytes (%4)")
+                        .arg(request.sLogUrl, QString::number(request.iReceived),
+                             QString::number(declared.toLongLong()), request.sUuid));
+    return false;
 }
 
 // The request's download file, opened on first use; null (after a log line) when it cannot be. An existing

@@ -81,7 +81,7 @@ void NetworkHandlerKestrol::slotFinished(Request &request)
     int iError = prResultCode(request);
     QByteArray baResult;
     if (iError == 0) {
-        if (!prStoreData(request))
+        if (!prStoreData(request) || !isBodyComplete(request))
             iError = 103;
         else if (request.sDownloadFilename.isEmpty())
             baResult = request.baData;

@@ -37,6 +37,7 @@ struct Fault
     bool dropMidBody = false; // send headers with a Content-Length, part of the body, then close
     bool chunked = false;     // send the normal body chunked, without Content-Length
     // Non-zero: the Content-Length header is the body's size plus this; a larger one is followed by a close.
+    // With chunked, the body goes out chunked and whole, under that contradicting Content-Length as well.
     qint64 lengthMismatch = 0;
     bool badChunk = false;     // chunked coding whose second chunk has a size line that is not hexadecimal
     bool emptyBody = false;    // 200 with an empty body
