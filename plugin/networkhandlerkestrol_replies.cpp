@@ -65,10 +65,11 @@ void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sT
 void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
-    // Of probes challenged together on one connection, Qt asks for only one; the others go out again too.
+    // A refused probe goes out again with Qt answering, whether or not Qt asked the handler: of probes
+    // challenged together Qt asks for at most one, and not always before the others end.
     if (request.bProbe && request.iEndCode == 0 &&
-        pReply->error() == QNetworkReply::AuthenticationRequiredError &&
-        (request.bChallenged || request.pCredentials->bChallenged)) {
+        pReply->error() == QNetworkReply::AuthenticationRequiredError) {
+        request.pCredentials->bChallenged = true;
         prResendProbe(request);
         return;
     }
