@@ -64,5 +64,5 @@ QString SettingsExport::downloadUrl(const QString &sBaseUrl, const QString &sUrl
     QString sBase = sBaseUrl;
     while (sBase.endsWith(QLatin1Char('/')))
         sBase.chop(1);
-    return sBase + QLatin1Char('/') + sValue.midRef(iStart);
+    return sBase + QLatin1Char('/') + sValue.mid(iStart);
 }

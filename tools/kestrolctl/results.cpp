@@ -120,7 +120,7 @@ QJsonArray resultToJson(const Outcome &outcome)
 {
     QJsonArray result;
     for (const QVariant &value : outcome.lResult) {
-        if (value.type() == QVariant::ByteArray) {
+        if (value.userType() == QMetaType::QByteArray) {
             QJsonObject file{{"bytes", value.toByteArray().size()}};
             if (!outcome.request.sOutputFile.isEmpty() && outcome.sLocalError.isEmpty())
                 file.insert("file", outcome.request.sOutputFile);
