@@ -69,6 +69,7 @@ private slots:
     void badInput_data();
     void badInput();
     void integrationExample();
+    void docsQuoteTheExample_data();
     void docsQuoteTheExample();
     void installedToolFindsInstalledPlugin();
     void demo();
@@ -446,47 +447,62 @@ void TstKestrolctl::badInput()
     QVERIFY(simulator.requests().isEmpty());
 }
 
+// The example was built through find_package against the installed package, and loads the installed module.
 void TstKestrolctl::integrationExample()
 {
     QProcess process;
-    process.start(QStringLiteral(MINIMAL_HOST_PATH),
-                  {QStringLiteral(KESTROL_PLUGIN_PATH), simulator.baseUrl("cam-2"), "admin", "pw-cam-2"});
+    process.start(QStringLiteral(MINIMAL_HOST_PATH), {QStringLiteral(KESTROL_INSTALLED_MODULE),
+                                                      simulator.baseUrl("cam-2"), "admin", "pw-cam-2"});
     QVERIFY(process.waitForFinished(iProcessWaitMs));
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(process.readAllStandardOutput().contains("code 0, firmware 3.2.1, MAC 00:1A:2B:3C:4D:5E"));
 }
 
+void TstKestrolctl::docsQuoteTheExample_data()
+{
+    QTest::addColumn<QString>("sFence");
+    QTest::addColumn<QString>("sFile");
+    QTest::newRow("program") << "```cpp\n" << "minimal_host.cpp";
+    QTest::newRow("build") << "```cmake\n" << "CMakeLists.txt";
+}
+
 void TstKestrolctl::docsQuoteTheExample()
 {
+    QFETCH(QString, sFence);
+    QFETCH(QString, sFile);
     const QString sDoc =
         QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/host-integration.md")));
-    const int iStart = sDoc.indexOf("```cpp\n") + 7;
+    const int iStart = sDoc.indexOf(sFence) + sFence.size();
     const int iEnd = sDoc.indexOf("```\n", iStart);
-    QVERIFY(iStart > 7 && iEnd > iStart);
-    QCOMPARE(
-        sDoc.mid(iStart, iEnd - iStart),
-        QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/minimal_host.cpp"))));
+    QVERIFY(iStart > sFence.size() && iEnd > iStart);
+    QCOMPARE(sDoc.mid(iStart, iEnd - iStart),
+             QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/") + sFile)));
 }
 
 void TstKestrolctl::installedToolFindsInstalledPlugin()
 {
-    const QString sPrefix = tempDir.filePath("prefix");
-    QProcess install;
-    install.start(QStringLiteral(KESTROL_CMAKE_COMMAND),
-                  {"--install", QStringLiteral(KESTROL_BUILD_DIR), "--prefix", sPrefix});
-    QVERIFY(install.waitForFinished(iProcessWaitMs));
-    QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
-    QVERIFY(QFileInfo(sPrefix + "/bin/kestrol-devicesim").isExecutable());
-    QVERIFY(QFileInfo(sPrefix + "/include/deviceapiinterface.h").isFile());
+    const QString sPrefix = QStringLiteral(KESTROL_TEST_PREFIX);
+    QVERIFY(QFileInfo(sPrefix + "/bin/kestrol-devicesim" KESTROL_TOOL_SUFFIX).isExecutable());
+    QVERIFY(QFileInfo(QStringLiteral(KESTROL_INSTALLED_MODULE))
+                .absolutePath()
+                .endsWith(QStringLiteral("/qt%1/plugins/deviceapi").arg(QT_VERSION_MAJOR)));
+
+    QProcess pkgConfig;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PKG_CONFIG_PATH", sPrefix + "/share/pkgconfig");
+    pkgConfig.setProcessEnvironment(env);
+    pkgConfig.start("pkg-config", {"--cflags", "kestrol-deviceapi"});
+    QVERIFY(pkgConfig.waitForFinished(iProcessWaitMs));
+    const QString sCflags = QString::fromUtf8(pkgConfig.readAllStandardOutput()).trimmed();
+    QVERIFY2(sCflags.startsWith("-I") && QFileInfo(sCflags.mid(2) + "/deviceapiinterface.h").isFile(),
+             qPrintable(sCflags));
 
     QProcess tool;
-    tool.start(sPrefix + "/bin/kestrolctl", {"plugin-info", "--json"});
+    tool.start(sPrefix + "/bin/kestrolctl" KESTROL_TOOL_SUFFIX, {"plugin-info", "--json"});
     QVERIFY(tool.waitForFinished(iProcessWaitMs));
     QCOMPARE(tool.exitCode(), 0);
     const QJsonObject info = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
-    const QString sModule = info.value("module").toString();
-    QVERIFY2(sModule.startsWith(QDir(sPrefix).canonicalPath()) && sModule.contains("/qt5/plugins/deviceapi/"),
-             qPrintable(sModule));
+    QCOMPARE(info.value("module").toString(), QFileInfo(QStringLiteral(KESTROL_INSTALLED_MODULE)).canonicalFilePath());
     QCOMPARE(info.value("commands").toArray().size(), 10);
 }
 
