@@ -55,6 +55,11 @@ struct DeviceConfig
     QList<QPair<QString, QList<int>>> counters; // empty: a default set {"in": [...], "out": [...]}
     ExportUrlForm exportUrlForm = ExportUrlForm::PlainPath;
     QByteArray settings; // empty: generated default settings bytes
+    // A firmware update takes effect when the device reports it finished (the progress query after an
+    // upload): the device then runs swverAfterUpdate (empty: the version stays) and is away for
+    // updateRebootMs.
+    QString swverAfterUpdate;
+    int updateRebootMs = 0;
 };
 
 struct RecordedPart
@@ -77,6 +82,7 @@ struct RecordedRequest
     QByteArray body;           // kept only when bodySize <= 64 KiB (not for multipart)
     QByteArray contentType;    // header value
     QList<RecordedPart> parts; // multipart/form-data parts, in order
+    int inFlight = 0;          // device requests being served when this one arrived, itself included
 };
 
 struct FirmwareState
@@ -104,8 +110,9 @@ public:
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
 
-    bool start(); // binds 127.0.0.1; false when it cannot
-    void stop();  // releases hanging handlers, joins threads, frees the port
+    bool start();                // binds 127.0.0.1; false when it cannot
+    QString errorString() const; // why start() failed, e.g. "Address already in use"
+    void stop();                 // releases hanging handlers, joins threads, frees the port
     quint16 port() const;
     bool isTls() const;
 
@@ -114,6 +121,8 @@ public:
     QString baseUrl(const QString &sId) const; // "http(s)://127.0.0.1:PORT/dev/<id>" (id percent-encoded)
     void setFault(const QString &sId, const QString &sApiPath, Fault fault);
     void clearFaults(const QString &sId);
+    // As while it starts up: the device answers its next iRequests requests with 503.
+    void setUnavailable(const QString &sId, int iRequests);
     void setExportUrlForm(const QString &sId, ExportUrlForm form);
     // Non-empty: returned verbatim as "url"; empty: the form's value again.
     void setExportUrlOverride(const QString &sId, const QString &sUrl);

@@ -38,6 +38,7 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
         "plugin\n"
         "can be tried without a device. Every device lives under its own base URL,\n"
         "http(s)://127.0.0.1:PORT/dev/<id> with ids 1..N; give that URL to the host as the device address.\n"
+        "Each device has its own MAC address and serial number.\n"
         "Every request is recorded: GET /_sim/requests returns the records as JSON (?device=<id> for one\n"
         "device), DELETE /_sim/requests clears them. Stop with Ctrl+C.");
     parser.addHelpOption();
@@ -54,13 +55,22 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
          "Every device answers <path> (below its base, no query) with 200 and <bytes> bytes made while\n"
          "sending, so that huge downloads cost the simulator no memory.",
          "path=bytes"},
+        {"update-version",
+         "Firmware version a device runs after a firmware update; empty keeps the old version (an update "
+         "that\n"
+         "does not take). Default 3.3.0.",
+         "version", "3.3.0"},
+        {"reboot-seconds",
+         "Seconds a device is away after a firmware update, answering 503 to every request. Default 5.",
+         "seconds", "5"},
     });
     parser.process(app);
 
-    bool bPortOk = false, bDevicesOk = false, bThreadsOk = false;
+    bool bPortOk = false, bDevicesOk = false, bThreadsOk = false, bRebootOk = false;
     const uint iPort = parser.value("port").toUInt(&bPortOk);
     settings.iDevices = parser.value("devices").toInt(&bDevicesOk);
     settings.options.threads = parser.value("threads").toInt(&bThreadsOk);
+    const double dRebootSeconds = parser.value("reboot-seconds").toDouble(&bRebootOk);
     const QString sAuth = parser.value("auth").toLower();
     if (!bPortOk || iPort > 65535)
         sError = "--port needs a number from 0 to 65535";
@@ -72,6 +82,8 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
         sError = "--auth needs none, basic or digest";
     else if (parser.isSet("large-body") && !parseLargeBody(parser.value("large-body"), settings))
         sError = "--large-body needs <path>=<bytes>, the path starting with /";
+    else if (!bRebootOk || dRebootSeconds < 0 || dRebootSeconds > 3600)
+        sError = "--reboot-seconds needs a number from 0 to 3600";
     if (!sError.isEmpty())
         return false;
 
@@ -82,6 +94,8 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
                                                : devicesim::AuthMode::None;
     settings.device.user = parser.value("user");
     settings.device.password = parser.value("password");
+    settings.device.swverAfterUpdate = parser.value("update-version");
+    settings.device.updateRebootMs = int(dRebootSeconds * 1000);
     return true;
 }
 
@@ -110,13 +124,21 @@ int main(int argc, char *argv[])
 
     devicesim::Simulator simulator(settings.options);
     if (!simulator.start()) {
-        err << "kestrol-devicesim: cannot listen on 127.0.0.1:" << settings.options.port << '\n';
+        err << "kestrol-devicesim: cannot listen on 127.0.0.1:" << settings.options.port << ": "
+            << simulator.errorString() << '\n';
         return 1;
     }
     devicesim::Fault largeBody;
     largeBody.largeBodyBytes = settings.iLargeBodyBytes;
     for (int i = 1; i <= settings.iDevices; ++i) {
-        out << simulator.addDevice(QString::number(i), settings.device) << '\n';
+        // Locally administered addresses, one per device, so tools can tell the devices apart.
+        devicesim::DeviceConfig device = settings.device;
+        device.mac = QStringLiteral("02:4B:53:%1:%2:%3")
+                         .arg((i >> 16) & 0xFF, 2, 16, QChar('0'))
+                         .arg((i >> 8) & 0xFF, 2, 16, QChar('0'))
+                         .arg(i & 0xFF, 2, 16, QChar('0'))
+                         .toUpper();
+        out << simulator.addDevice(QString::number(i), device) << '\n';
         if (!settings.sLargeBodyPath.isEmpty())
             simulator.setFault(QString::number(i), settings.sLargeBodyPath, largeBody);
     }

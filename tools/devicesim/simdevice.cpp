@@ -82,9 +82,12 @@ Reply answerInfo(const DeviceState &device)
     const QByteArray baSerial =
         QCryptographicHash::hash(device.sId.toUtf8(), QCryptographicHash::Sha256).toHex().left(8).toUpper();
     const QJsonObject info{
-        {"swver", device.config.swver}, {"mac", device.config.mac},
-        {"model", "KS-C420"},           {"serial", QString::fromLatin1("KS" + baSerial)},
-        {"name", device.sId},           {"uptime", double(device.upSince.elapsed() / 1000)},
+        {"swver", device.sFirmwareVersion},
+        {"mac", device.config.mac},
+        {"model", "KS-C420"},
+        {"serial", QString::fromLatin1("KS" + baSerial)},
+        {"name", device.sId},
+        {"uptime", double(device.upSince.elapsed() / 1000)},
     };
     return jsonReply(200, compact(QJsonDocument(info)));
 }
@@ -125,12 +128,20 @@ Reply answerFirmwareUpload(DeviceState &device, const DeviceRequest &request)
     device.firmware.uploads += 1;
     device.firmware.size = pPart->size;
     device.firmware.sha256Hex = pPart->sha256Hex;
+    device.bUpdatePending = true;
     return okReply({{"size", double(pPart->size)}, {"sha256", QString::fromLatin1(pPart->sha256Hex)}});
 }
 
-Reply answerFirmwareProgress(const DeviceState &device)
+// Reporting the finished update installs it: the device runs the new version and goes away to reboot.
+Reply answerFirmwareProgress(DeviceState &device)
 {
     const bool bDone = device.firmware.uploads > 0;
+    if (device.bUpdatePending) {
+        device.bUpdatePending = false;
+        if (!device.config.swverAfterUpdate.isEmpty())
+            device.sFirmwareVersion = device.config.swverAfterUpdate;
+        device.awayUntil = QDeadlineTimer(device.config.updateRebootMs);
+    }
     return jsonReply(200, compact(QJsonDocument(QJsonObject{{"progress", bDone ? 100 : 0},
                                                             {"state", bDone ? "done" : "idle"}})));
 }
@@ -194,7 +205,7 @@ Endpoint findEndpoint(const QByteArray &baPath)
 }
 
 DeviceState::DeviceState(const QString &sIdIn, const DeviceConfig &configIn)
-    : sId(sIdIn), config(configIn), exportUrlForm(configIn.exportUrlForm)
+    : sId(sIdIn), config(configIn), exportUrlForm(configIn.exportUrlForm), sFirmwareVersion(configIn.swver)
 {
     realm.mode = config.auth;
     realm.sUser = config.user;

@@ -6,6 +6,7 @@
 #include "simbody.h"
 #include "simreply.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 
@@ -47,6 +48,10 @@ struct DeviceState
     int iReboots = 0;
     int iFactoryResets = 0;
     FirmwareState firmware;
+    QString sFirmwareVersion;     // what the device reports; survives a factory reset
+    bool bUpdatePending = false;  // an image arrived and is installed when the device reports it finished
+    QDeadlineTimer awayUntil;     // expired (the default) while the device is up
+    int iUnavailableRequests = 0; // answered with 503 before any other
     AuthRealm realm;
     NonceBook nonces;
     QElapsedTimer upSince;

@@ -36,6 +36,23 @@ void shapeReply(Reply &reply, const Fault &fault)
     reply.bDropMidBody = fault.dropMidBody;
 }
 
+struct InFlight
+{
+    explicit InFlight(std::atomic<int> *pCounterIn) : pCounter(pCounterIn), iCount(pCounter ? ++*pCounter : 0)
+    {
+    }
+    ~InFlight()
+    {
+        if (pCounter)
+            --*pCounter;
+    }
+    InFlight(const InFlight &) = delete;
+    InFlight &operator=(const InFlight &) = delete;
+
+    std::atomic<int> *pCounter;
+    const int iCount;
+};
+
 } // namespace
 
 void Simulator::Private::serve(const httplib::Request &req, httplib::Response &res,
@@ -47,6 +64,9 @@ void Simulator::Private::serve(const httplib::Request &req, httplib::Response &r
     const_cast<httplib::Request &>(req).headers.erase("Accept-Encoding");
 
     const bool bControl = record.deviceId.isEmpty() && record.apiPath.startsWith("/_sim/");
+    // Counted from the request line to the end of the handler, body included: what a client sees in flight.
+    const InFlight inFlight(bControl ? nullptr : &iInFlight);
+    record.inFlight = inFlight.iCount;
     const bool bImport = findEndpoint(mergeSlashes(record.apiPath)) == Endpoint::DbImport;
     // A request with neither length nor chunked coding has no body; the library would instead read up to the
     // end of the connection.
@@ -79,6 +99,12 @@ Reply Simulator::Private::answer(const httplib::Request &req, const RecordedRequ
     if (!pDevice)
         return errorReply(404, "no such device");
     DeviceState &device = *pDevice;
+    if (!device.awayUntil.hasExpired())
+        return errorReply(503, "rebooting");
+    if (device.iUnavailableRequests > 0) {
+        device.iUnavailableRequests -= 1;
+        return errorReply(503, "starting up");
+    }
 
     const QByteArray baRoute = mergeSlashes(record.apiPath);
     const QString sRoute = QString::fromUtf8(baRoute);

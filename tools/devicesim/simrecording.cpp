@@ -92,7 +92,8 @@ QByteArray recordsToJson(const QList<RecordedRequest> &lRecords)
                            {"headers", headersToJson(record.headers)},
                            {"bodySize", double(record.bodySize)},
                            {"contentType", QString::fromLatin1(record.contentType)},
-                           {"parts", partsToJson(record.parts)}};
+                           {"parts", partsToJson(record.parts)},
+                           {"inFlight", record.inFlight}};
         if (!record.body.isEmpty())
             object.insert("bodyBase64", QString::fromLatin1(record.body.toBase64()));
         records.append(object);

@@ -10,7 +10,9 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace devicesim {
 
@@ -71,8 +73,10 @@ bool Simulator::start()
         return true;
     ignoreBrokenPipes();
     std::unique_ptr<httplib::Server> pServer = makeServer(d->options.tls);
-    if (!pServer || !pServer->is_valid())
+    if (!pServer || !pServer->is_valid()) {
+        d->sError = QStringLiteral("cannot set up the server");
         return false;
+    }
 
     // The library's own pool is fixed at a few threads; hanging handlers would starve every other request.
     const size_t iThreads = size_t(qMax(1, d->options.threads));
@@ -81,6 +85,12 @@ bool Simulator::start()
     pServer->set_keep_alive_timeout(kKeepAliveSeconds);
     // Headers and body go out in separate writes; without this, delayed ACKs add 40 ms to every reply.
     pServer->set_tcp_nodelay(true);
+    // The library's default is SO_REUSEPORT, with which a second simulator shares a busy port and takes
+    // half of its connections. SO_REUSEADDR only lets a port in TIME_WAIT be bound again.
+    pServer->set_socket_options([](int iSocket) {
+        const int iYes = 1;
+        setsockopt(iSocket, SOL_SOCKET, SO_REUSEADDR, &iYes, sizeof iYes);
+    });
 
     Private *pPrivate = d.get();
     const auto plain = [pPrivate](const httplib::Request &req, httplib::Response &res) {
@@ -97,13 +107,18 @@ bool Simulator::start()
     pServer->Patch(".*", withBody);
     pServer->Delete(".*", withBody);
 
+    errno = 0;
     int iPort = d->options.port;
     if (iPort == 0)
         iPort = pServer->bind_to_any_port("127.0.0.1");
     else if (!pServer->bind_to_port("127.0.0.1", iPort))
         iPort = -1;
-    if (iPort <= 0)
+    if (iPort <= 0) {
+        // The library closes the socket after the failed bind or listen, which leaves errno as they set it.
+        d->sError = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("cannot bind");
         return false;
+    }
+    d->sError.clear();
 
     d->bStopping = false;
     d->iPort = quint16(iPort);

@@ -22,6 +22,11 @@ quint16 Simulator::port() const
     return d->iPort;
 }
 
+QString Simulator::errorString() const
+{
+    return d->sError;
+}
+
 bool Simulator::isTls() const
 {
     return d->options.tls;
@@ -61,6 +66,13 @@ void Simulator::clearFaults(const QString &sId)
     if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
         pDevice->hFaults.clear();
     d->wakeUp.wakeAll();
+}
+
+void Simulator::setUnavailable(const QString &sId, int iRequests)
+{
+    QMutexLocker locker(&d->mutex);
+    if (const std::shared_ptr<DeviceState> pDevice = d->hDevices.value(sId))
+        pDevice->iUnavailableRequests = iRequests;
 }
 
 void Simulator::setExportUrlForm(const QString &sId, ExportUrlForm form)

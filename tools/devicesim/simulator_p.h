@@ -32,6 +32,8 @@ struct Simulator::Private
     BufferMeter meter;
     std::atomic<bool> bStopping{false};
     std::atomic<quint16> iPort{0};
+    std::atomic<int> iInFlight{0}; // device requests being served
+    QString sError;                // why start() failed
     std::unique_ptr<httplib::Server> pServer;
     std::thread listener;
 

@@ -1,22 +1,24 @@
 #include "commandrun.h"
 
-#include "batch.h"
 #include "commands.h"
 #include "console.h"
+#include "credentials.h"
 #include "deviceapiinterface.h"
 #include "devicelist.h"
 #include "exitcodes.h"
+#include "exports.h"
 #include "options.h"
-#include "password.h"
 #include "pluginhost.h"
 #include "reporter.h"
-#include "requestplan.h"
-#include "results.h"
+#include "runner.h"
+#include "trust.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,106 +28,174 @@ int usageError(Console *pConsole, const QString &sMessage)
     return exitcode::Usage;
 }
 
-// The devices named on the command line, with users and passwords filled in; false with a message.
-bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QString *psError)
+// Options that belong to one command, or to one way of naming devices.
+bool checkOptionUse(const CliOptions &options, const CommandSpec &spec, QString *psError)
+{
+    if (options.bVerify && !spec.bVerifies)
+        *psError = QStringLiteral("--verify and --canary apply to firmware-update only");
+    else if (options.bAllCounters && spec.output != OutputUse::CounterTable)
+        *psError = QStringLiteral("--all applies to counter only");
+    else if (!options.sOutput.isEmpty() && spec.output == OutputUse::None)
+        *psError = QStringLiteral(
+            "-o applies to snapshot and counter only (settings-save takes DEST as its argument)");
+    else if (!options.sPin.isEmpty() && options.sUrl.isEmpty())
+        *psError = QStringLiteral("--pin goes with --url; a device file has a pin column");
+    else if (!options.sOutput.isEmpty() && spec.output == OutputUse::CounterTable)
+        checkTableFile(options.sOutput, {"csv", "jsonl"}, "-o", psError);
+    if (psError->isEmpty() && !options.sReport.isEmpty())
+        checkTableFile(options.sReport, {"csv", "json"}, "--report", psError);
+    return psError->isEmpty();
+}
+
+// The devices named on the command line, with their users filled in, and the prompt for a password they
+// lack; false with a message.
+bool collectDevices(const CliOptions &options, QList<DeviceEntry> *plDevices, QString *psPrompt,
+                    QString *psError)
 {
     if (options.sUrl.isEmpty() == options.sDevices.isEmpty()) {
         *psError = options.sUrl.isEmpty() ? QStringLiteral("give --url URL or --devices FILE")
                                           : QStringLiteral("give either --url or --devices, not both");
         return false;
     }
-    QString sPrompt;
     if (!options.sUrl.isEmpty()) {
         DeviceEntry device;
         device.sUrl = normalizedDeviceUrl(options.sUrl, psError);
         if (device.sUrl.isEmpty())
             return false;
+        if (!options.sPin.isEmpty() &&
+            (device.sPin = normalizedPin(options.sPin, device.sUrl, psError)).isEmpty())
+            return false;
         device.sId = deviceIdFromUrl(device.sUrl);
         plDevices->append(device);
-        sPrompt = QStringLiteral("Password for %1 on %2: ").arg(options.sUser, device.sId);
+        *psPrompt = QStringLiteral("Password for %1 on %2: ").arg(options.sUser, device.sId);
     } else {
         if (!readDeviceFile(options.sDevices, plDevices, psError))
             return false;
-        sPrompt = QStringLiteral("Password for the devices of %1 without one: ").arg(options.sDevices);
+        *psPrompt = QStringLiteral("Password for the devices of %1 without one: ").arg(options.sDevices);
     }
 
-    bool bNeedPassword = false;
     for (DeviceEntry &device : *plDevices) {
         if (device.sUser.isEmpty())
             device.sUser = options.sUser;
-        bNeedPassword = bNeedPassword || (device.sPassword.isEmpty() && !device.sUser.isEmpty());
-    }
-    if (!bNeedPassword)
-        return true;
-    QString sPassword = options.sPassword;
-    if (!options.bPasswordGiven) {
-        bool bFound = false;
-        sPassword = passwordFromEnvironmentOrPrompt(sPrompt, &bFound);
-        if (!bFound) {
-            *psError =
-                QStringLiteral("no password: give --password, set KESTROL_PASSWORD or run interactively");
+        // A device with no user would only answer 101; that is a mistake on the command line.
+        if (device.sUser.isEmpty()) {
+            *psError = QStringLiteral("device '%1' has no user: give --user or a user in the device file")
+                           .arg(device.sId);
             return false;
         }
     }
-    for (DeviceEntry &device : *plDevices) {
-        if (device.sPassword.isEmpty())
-            device.sPassword = sPassword;
+    return true;
+}
+
+// Asked for last, so that nobody types a password for a command line that is refused anyway.
+bool fillPasswords(const CliOptions &options, const QString &sPrompt, QList<PlannedRequest> *plRequests,
+                   QString *psError)
+{
+    const bool bNeeded =
+        std::any_of(plRequests->cbegin(), plRequests->cend(),
+                    [](const PlannedRequest &request) { return request.device.sPassword.isEmpty(); });
+    QString sPassword;
+    if (bNeeded && !resolvePassword(options, sPrompt, &sPassword, psError))
+        return false;
+    for (PlannedRequest &request : *plRequests) {
+        if (request.device.sPassword.isEmpty())
+            request.device.sPassword = sPassword;
     }
     return true;
+}
+
+bool planRequests(const CliOptions &options, const CommandSpec &spec, const QList<DeviceEntry> &lDevices,
+                  QList<PlannedRequest> *plRequests, QString *psError)
+{
+    PlanInput input;
+    input.lArgs = options.lArgs;
+    if (options.bAllCounters)
+        input.lArgs.prepend(QString());
+    input.sOutput = spec.output == OutputUse::Image ? options.sOutput : QString();
+    input.bSeveral = lDevices.size() > 1;
+    input.sStamp = fileTimeStamp();
+    input.bAllCounters = options.bAllCounters;
+    if (!checkArgumentCount(spec, input.lArgs.size(), psError))
+        return false;
+    for (const DeviceEntry &device : lDevices) {
+        PlannedRequest request;
+        request.device = device;
+        request.pSpec = &spec;
+        if (spec.plan && !spec.plan(input, &request, psError))
+            return false;
+        plRequests->append(request);
+    }
+    return checkDistinctOutputs(*plRequests, psError);
 }
 
 } // namespace
 
 int runDeviceCommand(const CliOptions &options, Console *pConsole)
 {
-    const CommandEntry *pEntry = findCommand(options.sCommand);
-    if (!pEntry)
+    const CommandSpec *pSpec = findCommand(options.sCommand);
+    if (!pSpec)
         return usageError(
             pConsole, QStringLiteral("unknown command '%1'; see kestrolctl --help").arg(options.sCommand));
     QString sError;
-    if (!checkArgumentCount(*pEntry, options.lArgs.size(), &sError))
-        return usageError(pConsole, sError);
     QList<DeviceEntry> lDevices;
-    if (!collectDevices(options, &lDevices, &sError))
-        return usageError(pConsole, sError);
+    QString sPrompt;
     QList<PlannedRequest> lRequests;
-    int iIdWidth = 0;
-    for (const DeviceEntry &device : qAsConst(lDevices)) {
-        PlannedRequest request;
-        if (!planRequest(*pEntry, options.lArgs, options.sOutput, device, lDevices.size() > 1, &request,
-                         &sError))
-            return usageError(pConsole, sError);
-        lRequests.append(request);
-        iIdWidth = qMax(iIdWidth, device.sId.size());
-    }
+    KnownDevices knownDevices;
+    if (!checkOptionUse(options, *pSpec, &sError) || !collectDevices(options, &lDevices, &sPrompt, &sError) ||
+        !planRequests(options, *pSpec, lDevices, &lRequests, &sError) ||
+        (!options.sKnownDevices.isEmpty() && !knownDevices.load(options.sKnownDevices, &sError)) ||
+        !fillPasswords(options, sPrompt, &lRequests, &sError))
+        return usageError(pConsole, sError);
+    if (options.bPasswordGiven && !options.bQuiet)
+        pConsole->err(QStringLiteral("kestrolctl: warning: --password shows in the process list; prefer "
+                                     "--password-file, --password-stdin or KESTROL_PASSWORD\n"));
 
     PluginHost host;
     if (!host.load(options.sPlugin, &sError)) {
         pConsole->err(QStringLiteral("kestrolctl: %1\n").arg(sError));
         return exitcode::PluginLoad;
     }
-    for (const DeviceEntry &device : qAsConst(lDevices))
-        host.api()->createDevice(device.sId, device.sUrl, device.sUser, device.sPassword, {});
+    RunSettings settings;
+    settings.job.iRetries = options.iRetries;
+    settings.job.bVerify = options.bVerify;
+    settings.job.iRebootTimeoutMs = options.iRebootTimeoutMs;
+    settings.job.bAllCounters = options.bAllCounters;
+    settings.job.pKnownDevices = options.sKnownDevices.isEmpty() ? nullptr : &knownDevices;
+    settings.iParallel = options.iParallel;
+    settings.iCanary = options.iCanary;
+    settings.iTimeoutMs = options.iTimeoutMs;
 
     const bool bSeveral = lDevices.size() > 1;
-    const Reporter::Style style = options.bJson ? Reporter::Style::Json
-                                  : bSeveral    ? Reporter::Style::Table
-                                                : Reporter::Style::Fields;
-    Reporter reporter(pConsole, style, options.bVerbose, options.iTimeoutMs);
+    Reporter::Settings reporting;
+    reporting.style = options.bJson ? Reporter::Style::Json
+                      : bSeveral    ? Reporter::Style::Table
+                                    : Reporter::Style::Fields;
+    reporting.bVerbose = options.bVerbose;
+    reporting.bQuiet = options.bQuiet;
+    reporting.bSeveral = bSeveral;
+    Reporter reporter(pConsole, reporting);
+    int iIdWidth = 0;
+    for (const DeviceEntry &device : qAsConst(lDevices))
+        iIdWidth = qMax(iIdWidth, int(device.sId.size()));
     reporter.setDeviceColumnWidth(iIdWidth);
-    reporter.setProgressLabel(pEntry->sName);
-    Batch batch(&host);
-    reporter.watch(&batch);
+    reporter.setProgressLabel(pSpec->sName);
+    Runner runner(&host, settings);
+    reporter.watch(&runner);
     QElapsedTimer elapsed;
     elapsed.start();
-    const QList<Outcome> lOutcomes = batch.run(lRequests, options.iTimeoutMs);
-    reporter.printUnanswered(lOutcomes);
+    const QList<Outcome> lOutcomes = runner.run(lRequests);
     if (bSeveral)
         reporter.printSummary(lOutcomes, elapsed.elapsed());
 
     int iStatus = exitcode::Ok;
     for (const Outcome &outcome : lOutcomes)
         iStatus = qMax(iStatus, exitStatusOf(outcome));
+    const bool bTable = !options.sOutput.isEmpty() && pSpec->output == OutputUse::CounterTable;
+    if ((bTable && !writeCounterTable(options.sOutput, lOutcomes, &sError)) ||
+        (!options.sReport.isEmpty() && !writeReport(options.sReport, lOutcomes, &sError))) {
+        pConsole->err(QStringLiteral("kestrolctl: %1\n").arg(sError));
+        iStatus = qMax(iStatus, exitcode::Failed);
+    }
     return iStatus;
 }
 

@@ -1,9 +1,20 @@
 #include "console.h"
 
+#include <QtGlobal>
+
 #include <cstdio>
 #include <unistd.h>
 
-Console::Console() : bInteractive(isatty(STDERR_FILENO) == 1) {}
+Console::Console()
+    : bTerminal(isatty(STDERR_FILENO) == 1 && qEnvironmentVariable("TERM") != QLatin1String("dumb") &&
+                !qEnvironmentVariableIsSet("NO_COLOR"))
+{
+}
+
+void Console::setProgressWanted(bool bWanted)
+{
+    bProgressWanted = bWanted;
+}
 
 void Console::out(const QString &sText)
 {
@@ -21,7 +32,7 @@ void Console::err(const QString &sText)
 
 void Console::progress(const QString &sLine)
 {
-    if (!bInteractive)
+    if (!bTerminal || !bProgressWanted)
         return;
     std::fprintf(stderr, "\r\033[K%s", sLine.toUtf8().constData());
     std::fflush(stderr);

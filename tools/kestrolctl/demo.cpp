@@ -1,53 +1,25 @@
 #include "demo.h"
 
-#include "batch.h"
 #include "commands.h"
 #include "console.h"
-#include "deviceapiinterface.h"
-#include "devicesim.h"
 #include "exitcodes.h"
 #include "options.h"
 #include "pluginhost.h"
 #include "reporter.h"
-#include "requestplan.h"
-#include "results.h"
+#include "runner.h"
 
-#include <QCryptographicHash>
-#include <QDate>
+#include "devicesim.h"
+
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-
-#include <functional>
 
 namespace {
 
 constexpr int iMaxDevices = 32;
 constexpr qint64 iFirmwareBytes = 8 * 1024 * 1024;
-constexpr int iSnapshotChannel = 1;
-
-struct DemoStep
-{
-    QString sCommand;
-    // The command's arguments for one device, from the outcomes of the earlier steps.
-    std::function<QStringList(const DeviceEntry &)> arguments;
-    // Checks the effect on the simulated device; returns what is wrong, or nothing.
-    std::function<QString(const Outcome &)> check;
-};
-
-QByteArray fileBytes(const QString &sPath)
-{
-    QFile file(sPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray sha256Hex(const QString &sPath)
-{
-    return QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha256).toHex();
-}
 
 // A few MiB of noise, enough for the upload to show its progress.
 bool writeFirmwareImage(QTemporaryFile *pFile)
@@ -72,19 +44,15 @@ public:
 
 private:
     void say(const QString &sText);
-    QList<DemoStep> steps();
     // Returns the exit status that the step alone calls for.
-    int runStep(int iNumber, int iCount, const DemoStep &step);
+    int runStep(int iNumber, const CommandSpec &spec);
 
     const CliOptions &options;
     Console *pConsole;
     devicesim::Simulator simulator{devicesim::Simulator::Options{true, 0, 16}};
     PluginHost host;
     QList<DeviceEntry> lDevices;
-    QString sOutputDir;
-    QString sFirmwarePath;
-    // Outcome of the latest step per device and command, for the arguments of later steps.
-    QHash<QString, Outcome> hLatest;
+    DemoContext context;
 };
 
 void Demo::say(const QString &sText)
@@ -96,124 +64,66 @@ void Demo::say(const QString &sText)
         pConsole->out(sText + '\n');
 }
 
-QList<DemoStep> Demo::steps()
+int Demo::runStep(int iNumber, const CommandSpec &spec)
 {
-    const QString sToday = QDate::currentDate().toString(Qt::ISODate);
-    auto none = [](const DeviceEntry &) { return QStringList(); };
-    auto latest = [this](const DeviceEntry &device, const QString &sCommand) {
-        return hLatest.value(device.sId + '/' + sCommand);
-    };
-    auto pass = [](const Outcome &) { return QString(); };
-    return {
-        {"login-check", none, pass},
-        {"info", none,
-         [](const Outcome &outcome) {
-             return outcome.lResult.value(0).toMap().value("API_FW").toString().isEmpty()
-                        ? QStringLiteral("no firmware version in the answer")
-                        : QString();
-         }},
-        {"counters", none, pass},
-        {"counter",
-         [=](const DeviceEntry &device) {
-             const QString sName = latest(device, "counters").lResult.value(0).toString();
-             return QStringList{sName, "3600", sToday + " 00:00:00", sToday + " 23:59:59"};
-         },
-         pass},
-        {"snapshot", [](const DeviceEntry &) { return QStringList{QString::number(iSnapshotChannel)}; },
-         [this](const Outcome &outcome) {
-             return fileBytes(outcome.request.sOutputFile) == simulator.snapshotJpeg(iSnapshotChannel)
-                        ? QString()
-                        : QStringLiteral("the saved JPEG differs from the device's image");
-         }},
-        {"settings-save", [this](const DeviceEntry &) { return QStringList{sOutputDir}; },
-         [this](const Outcome &outcome) {
-             return fileBytes(outcome.lResult.value(0).toString()) ==
-                            simulator.settings(outcome.request.device.sId)
-                        ? QString()
-                        : QStringLiteral("the backup differs from the device's settings");
-         }},
-        {"settings-load",
-         [=](const DeviceEntry &device) {
-             return QStringList{latest(device, "settings-save").lResult.value(0).toString()};
-         },
-         [this](const Outcome &outcome) {
-             return simulator.settings(outcome.request.device.sId) ==
-                            fileBytes(outcome.request.lParam.value(0).toString())
-                        ? QString()
-                        : QStringLiteral("the device holds other settings than the file");
-         }},
-        {"firmware-update", [this](const DeviceEntry &) { return QStringList{sFirmwarePath}; },
-         [this](const Outcome &outcome) {
-             return simulator.firmware(outcome.request.device.sId).sha256Hex == sha256Hex(sFirmwarePath)
-                        ? QString()
-                        : QStringLiteral("the device received another image");
-         }},
-        {"restart", none,
-         [this](const Outcome &outcome) {
-             return simulator.rebootCount(outcome.request.device.sId) == 1
-                        ? QString()
-                        : QStringLiteral("the device did not reboot");
-         }},
-        {"reset", none,
-         [this](const Outcome &outcome) {
-             return simulator.factoryResetCount(outcome.request.device.sId) == 1
-                        ? QString()
-                        : QStringLiteral("the device was not reset");
-         }},
-    };
-}
-
-int Demo::runStep(int iNumber, int iCount, const DemoStep &step)
-{
-    const CommandEntry &entry = *findCommand(step.sCommand);
-    Reporter reporter(pConsole, options.bJson ? Reporter::Style::Json : Reporter::Style::Table,
-                      options.bVerbose, options.iTimeoutMs);
+    Reporter::Settings settings;
+    settings.style = options.bJson ? Reporter::Style::Json : Reporter::Style::Table;
+    settings.bVerbose = options.bVerbose;
+    settings.bSeveral = lDevices.size() > 1;
+    Reporter reporter(pConsole, settings);
     int iIdWidth = 0;
     for (const DeviceEntry &device : qAsConst(lDevices))
-        iIdWidth = qMax(iIdWidth, device.sId.size());
+        iIdWidth = qMax(iIdWidth, int(device.sId.size()));
     reporter.setDeviceColumnWidth(iIdWidth);
-    reporter.setProgressLabel(entry.sName);
+    reporter.setProgressLabel(spec.sName);
 
+    PlanInput input{{}, context.sOutputDir, true, fileTimeStamp(), false};
     QList<PlannedRequest> lRequests;
     QStringList lSkipped;
     QStringList lShownArgs;
     for (const DeviceEntry &device : qAsConst(lDevices)) {
-        const QStringList lArgs = step.arguments(device);
-        const QString sOutput = entry.sApiName == "API_CMD_SNAPSHOT" ? sOutputDir : QString();
+        input.lArgs = spec.demoArgs ? spec.demoArgs(context, device) : QStringList();
         PlannedRequest request;
+        request.device = device;
+        request.pSpec = &spec;
         QString sError;
-        if (planRequest(entry, lArgs, sOutput, device, true, &request, &sError))
-            lRequests.append(request);
-        else
+        if (!checkArgumentCount(spec, input.lArgs.size(), &sError) ||
+            (spec.plan && !spec.plan(input, &request, &sError)))
             lSkipped.append(QStringLiteral("%1  skipped: %2").arg(device.sId, -iIdWidth).arg(sError));
+        else
+            lRequests.append(request);
         if (lShownArgs.isEmpty())
-            lShownArgs = lArgs;
+            lShownArgs = input.lArgs;
     }
     for (QString &sArg : lShownArgs) {
         if (sArg.contains(' '))
             sArg = '"' + sArg + '"';
     }
-    lShownArgs.prepend(entry.sName);
+    lShownArgs.prepend(spec.sName);
     say(QStringLiteral("\n[%1/%2] %3  (%4)")
             .arg(iNumber)
-            .arg(iCount)
-            .arg(lShownArgs.join(' '), entry.sApiName));
+            .arg(commandTable().size())
+            .arg(lShownArgs.join(' '), spec.sApiName));
     for (const QString &sLine : qAsConst(lSkipped))
         say(sLine);
     int iStatus = lSkipped.isEmpty() ? exitcode::Ok : exitcode::Failed;
 
-    Batch batch(&host);
-    reporter.watchProgress(&batch);
-    QList<Outcome> lOutcomes = batch.run(lRequests, options.iTimeoutMs);
-    pConsole->clearProgress();
-    for (Outcome &outcome : lOutcomes) {
-        if (exitStatusOf(outcome) == exitcode::Ok) {
-            const QString sProblem = step.check(outcome);
-            if (!sProblem.isEmpty())
-                outcome.sLocalError = QStringLiteral("check failed: %1").arg(sProblem);
+    RunSettings run;
+    run.iParallel = options.iParallel;
+    run.iTimeoutMs = options.iTimeoutMs;
+    Runner runner(&host, run);
+    reporter.watchProgress(&runner);
+    const QList<Outcome> lOutcomes = runner.run(lRequests);
+    for (Outcome outcome : lOutcomes) {
+        if (outcome.status == Status::Ok && spec.demoCheck) {
+            const QString sProblem = spec.demoCheck(context, outcome);
+            if (!sProblem.isEmpty()) {
+                outcome.status = Status::Failed;
+                outcome.sReason = QStringLiteral("check failed: %1").arg(sProblem);
+            }
         }
         iStatus = qMax(iStatus, exitStatusOf(outcome));
-        hLatest.insert(outcome.request.device.sId + '/' + entry.sName, outcome);
+        context.hLatest.insert(outcome.request.device.sId + '/' + spec.sName, outcome);
         reporter.printOutcome(outcome);
     }
     return iStatus;
@@ -239,11 +149,11 @@ int Demo::run()
     if (options.sOutput.isEmpty()) {
         QTemporaryDir tempDir(QDir::temp().absoluteFilePath(QStringLiteral("kestrol-demo-XXXXXX")));
         tempDir.setAutoRemove(false);
-        sOutputDir = tempDir.path();
+        context.sOutputDir = tempDir.path();
     } else if (QDir().mkpath(options.sOutput)) {
-        sOutputDir = QDir(options.sOutput).absolutePath();
+        context.sOutputDir = QDir(options.sOutput).absolutePath();
     }
-    if (sOutputDir.isEmpty()) {
+    if (context.sOutputDir.isEmpty()) {
         pConsole->err(
             QStringLiteral("kestrolctl: cannot create the output directory %1\n").arg(options.sOutput));
         return exitcode::Usage;
@@ -255,15 +165,18 @@ int Demo::run()
         return exitcode::PluginLoad;
     }
     if (!simulator.start()) {
-        pConsole->err(QStringLiteral("kestrolctl: the device simulator cannot listen on 127.0.0.1\n"));
+        pConsole->err(QStringLiteral("kestrolctl: the device simulator cannot listen on 127.0.0.1: %1\n")
+                          .arg(simulator.errorString()));
         return exitcode::Failed;
     }
-    QTemporaryFile firmware(QDir(sOutputDir).absoluteFilePath(QStringLiteral("firmware-XXXXXX.bin")));
+    context.pSimulator = &simulator;
+    QTemporaryFile firmware(QDir(context.sOutputDir).absoluteFilePath(QStringLiteral("firmware-XXXXXX.bin")));
     if (!writeFirmwareImage(&firmware)) {
-        pConsole->err(QStringLiteral("kestrolctl: cannot write a firmware image into %1\n").arg(sOutputDir));
+        pConsole->err(
+            QStringLiteral("kestrolctl: cannot write a firmware image into %1\n").arg(context.sOutputDir));
         return exitcode::Failed;
     }
-    sFirmwarePath = firmware.fileName();
+    context.sFirmwarePath = firmware.fileName();
 
     say(QStringLiteral("kestrolctl demo: %1 simulated device%2 on this machine, HTTPS with a self-signed "
                        "certificate and Digest authentication")
@@ -274,35 +187,34 @@ int Demo::run()
         config.auth = devicesim::AuthMode::Digest;
         config.password =
             QStringLiteral("demo-%1").arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
-        DeviceEntry device{QStringLiteral("demo-%1").arg(i), QString(), config.user, config.password};
+        DeviceEntry device{QStringLiteral("demo-%1").arg(i), QString(), config.user, config.password,
+                           QString()};
         device.sUrl = simulator.addDevice(device.sId, config);
-        host.api()->createDevice(device.sId, device.sUrl, device.sUser, device.sPassword, {"camera"});
         lDevices.append(device);
         say(QStringLiteral("  %1  %2  user %3").arg(device.sId, device.sUrl, device.sUser));
     }
-    say(QStringLiteral("plugin: %1\nfiles:  %2").arg(host.modulePath(), sOutputDir));
+    say(QStringLiteral("plugin: %1\nfiles:  %2").arg(host.modulePath(), context.sOutputDir));
 
     QElapsedTimer elapsed;
     elapsed.start();
-    const QList<DemoStep> lSteps = steps();
     int iSucceeded = 0;
     int iStatus = exitcode::Ok;
-    for (int i = 0; i < lSteps.size(); ++i) {
-        const int iStepStatus = runStep(i + 1, lSteps.size(), lSteps.at(i));
+    for (int i = 0; i < commandTable().size(); ++i) {
+        const int iStepStatus = runStep(i + 1, commandTable().at(i));
         iSucceeded += iStepStatus == exitcode::Ok ? 1 : 0;
         iStatus = qMax(iStatus, iStepStatus);
     }
 
     say(QStringLiteral("\n%1 of %2 commands succeeded on %3 device%4 in %5 s.")
             .arg(iSucceeded)
-            .arg(lSteps.size())
+            .arg(commandTable().size())
             .arg(iDevices)
             .arg(iDevices == 1 ? "" : "s")
             .arg(elapsed.elapsed() / 1000.0, 0, 'f', 1));
-    say(QStringLiteral("Files written to %1:").arg(sOutputDir));
-    const QFileInfoList lFiles = QDir(sOutputDir).entryInfoList(QDir::Files, QDir::Name);
+    say(QStringLiteral("Files written to %1:").arg(context.sOutputDir));
+    const QFileInfoList lFiles = QDir(context.sOutputDir).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo &info : lFiles) {
-        if (info.absoluteFilePath() != QFileInfo(sFirmwarePath).absoluteFilePath())
+        if (info.absoluteFilePath() != QFileInfo(context.sFirmwarePath).absoluteFilePath())
             say(QStringLiteral("  %1 (%2 bytes)").arg(info.fileName()).arg(info.size()));
     }
     return iStatus;

@@ -1,5 +1,7 @@
 #include "devicelist.h"
 
+#include "trust.h"
+
 #include <QFile>
 #include <QSet>
 #include <QStringList>
@@ -64,7 +66,9 @@ QString normalizedDeviceUrl(const QString &sUrl, QString *psError)
 QString deviceIdFromUrl(const QString &sUrl)
 {
     const QUrl url(sUrl);
-    return url.port() < 0 ? url.host() : QStringLiteral("%1:%2").arg(url.host()).arg(url.port());
+    const QString sHost =
+        url.port() < 0 ? url.host() : QStringLiteral("%1:%2").arg(url.host()).arg(url.port());
+    return sHost + url.path();
 }
 
 bool readDeviceFile(const QString &sPath, QList<DeviceEntry> *plDevices, QString *psError)
@@ -87,8 +91,8 @@ bool readDeviceFile(const QString &sPath, QList<DeviceEntry> *plDevices, QString
             *psError = sWhere + QStringLiteral("unbalanced quotes");
             return false;
         }
-        if (lFields.size() < 2 || lFields.size() > 4) {
-            *psError = sWhere + QStringLiteral("expected \"id,url,user,password\"");
+        if (lFields.size() < 2 || lFields.size() > 5) {
+            *psError = sWhere + QStringLiteral("expected \"id,url,user,password,pin\"");
             return false;
         }
         DeviceEntry device;
@@ -110,6 +114,14 @@ bool readDeviceFile(const QString &sPath, QList<DeviceEntry> *plDevices, QString
         }
         device.sUser = lFields.value(2);
         device.sPassword = lFields.value(3);
+        if (!lFields.value(4).isEmpty()) {
+            QString sPinError;
+            device.sPin = normalizedPin(lFields.at(4), device.sUrl, &sPinError);
+            if (device.sPin.isEmpty()) {
+                *psError = sWhere + sPinError;
+                return false;
+            }
+        }
         plDevices->append(device);
     }
     if (plDevices->isEmpty()) {

@@ -10,18 +10,21 @@ struct DeviceEntry
     QString sUrl;
     QString sUser;
     QString sPassword;
+    QString sPin; // "sha256:<hex>" or empty
 };
 
 // Checks that a device URL has an http or https scheme and a host; returns it without trailing slashes
 // (the plugin appends its paths to the URL as it is), or an empty string with a one-line message.
 QString normalizedDeviceUrl(const QString &sUrl, QString *psError);
 
-// The device id used on the command line with --url: the URL's host, with the port when one is given.
+// The device id used on the command line with --url: host, port and path, so that devices behind one
+// address differ.
 QString deviceIdFromUrl(const QString &sUrl);
 
-// Reads a device file: one device per line as "id,url,user,password"; '#' lines and blank lines are
-// skipped; fields may be double-quoted with "" for a quote inside. User and password may be empty or
-// missing and are then left empty for the caller to fill. False with a one-line message naming the line.
+// Reads a device file: one device per line as "id,url,user,password,pin"; '#' lines and blank lines are
+// skipped; fields may be double-quoted with "" for a quote inside. User, password and pin may be empty or
+// missing; empty user and password are left for the caller to fill. False with a one-line message naming
+// the line.
 bool readDeviceFile(const QString &sPath, QList<DeviceEntry> *plDevices, QString *psError);
 
 #endif // KESTROLCTL_DEVICELIST_H

@@ -27,6 +27,7 @@ int main(int argc, char *argv[])
     case ParseOutcome::Run:
         break;
     }
+    console.setProgressWanted(!options.bQuiet && !options.bNoProgress);
     if (options.sCommand == QLatin1String("demo"))
         return runDemo(options, &console);
     if (options.sCommand == QLatin1String("plugin-info"))

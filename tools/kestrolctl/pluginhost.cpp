@@ -68,11 +68,10 @@ bool PluginHost::load(const QString &sPath, QString *psError)
             QStringLiteral("the plugin object of %1 does not implement %2").arg(sModulePath, sInterfaceId);
         return false;
     }
-    connect(pInstance, SIGNAL(signal_log(int, QString)), this, SLOT(onLog(int, QString)));
-    connect(pInstance, SIGNAL(signal_apiResponse(QString, int, QVariantList)), this,
-            SIGNAL(signal_apiResponse(QString, int, QVariantList)));
-    connect(pInstance, SIGNAL(signal_state(QString, int)), this, SLOT(onState(QString, int)));
-    connect(pInstance, SIGNAL(signal_progress(QString, int)), this, SIGNAL(signal_progress(QString, int)));
+    connect(pApi, &DeviceApiInterface::signal_log, this, &PluginHost::onLog);
+    connect(pApi, &DeviceApiInterface::signal_apiResponse, this, &PluginHost::signal_apiResponse);
+    connect(pApi, &DeviceApiInterface::signal_state, this, &PluginHost::onState);
+    connect(pApi, &DeviceApiInterface::signal_progress, this, &PluginHost::signal_progress);
     pApi->initApiPlugin(nullptr);
     return true;
 }

@@ -1,14 +1,12 @@
 #include "reporter.h"
 
-#include "commands.h"
 #include "console.h"
 #include "results.h"
+#include "runner.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QMap>
-#include <QUrl>
 
 namespace {
 
@@ -17,7 +15,13 @@ QString secondsText(qint64 iMs)
     return QStringLiteral("%1 s").arg(iMs / 1000.0, 0, 'f', 2);
 }
 
-QString fieldsBlock(const QList<QPair<QString, QString>> &lFields)
+QString retriesText(int iRetries)
+{
+    return iRetries == 0 ? QString()
+                         : QStringLiteral(" (%1 %2)").arg(iRetries).arg(iRetries == 1 ? "retry" : "retries");
+}
+
+QString fieldsBlock(const Fields &lFields)
 {
     int iWidth = 0;
     for (const auto &field : lFields)
@@ -28,127 +32,115 @@ QString fieldsBlock(const QList<QPair<QString, QString>> &lFields)
     return sText;
 }
 
-QString codeText(const Outcome &outcome)
-{
-    return outcome.bAnswered ? QStringLiteral("%1 (%2)").arg(outcome.iCode).arg(statusWord(outcome))
-                             : QStringLiteral("none (no-answer)");
-}
-
 } // namespace
 
-Reporter::Reporter(Console *pConsole, Style style, bool bVerbose, int iTimeoutMs, QObject *parent)
-    : QObject(parent), pConsole(pConsole), style(style), bVerbose(bVerbose), iTimeoutMs(iTimeoutMs)
+Reporter::Reporter(Console *pConsole, const Settings &settings, QObject *parent)
+    : QObject(parent), pConsole(pConsole), settings(settings)
 {
 }
 
-void Reporter::watch(Batch *pBatch)
+void Reporter::watch(Runner *pRunner)
 {
-    connect(pBatch, &Batch::signal_answered, this, &Reporter::onAnswered);
-    watchProgress(pBatch);
+    connect(pRunner, &Runner::signal_finished, this, &Reporter::printOutcome);
+    watchProgress(pRunner);
 }
 
-void Reporter::watchProgress(Batch *pBatch)
+void Reporter::watchProgress(Runner *pRunner)
 {
-    connect(pBatch, &Batch::signal_progress, this, &Reporter::onProgress);
-    if (bVerbose)
-        connect(pBatch, &Batch::signal_log, this, &Reporter::onLog);
+    connect(pRunner, &Runner::signal_progress, this, &Reporter::onProgress);
+    connect(pRunner, &Runner::signal_note, this, &Reporter::note);
+    if (settings.bVerbose)
+        connect(pRunner, &Runner::signal_log, this, &Reporter::onLog);
 }
 
 void Reporter::printOutcome(const Outcome &outcome)
 {
-    const QList<QPair<QString, QString>> lDescription = describeOutcome(outcome, iTimeoutMs);
-    if (style == Style::Json) {
-        QJsonObject object{{"device", outcome.request.device.sId},
-                           {"url", QUrl(outcome.request.device.sUrl).toString(QUrl::RemoveUserInfo)},
-                           {"command", outcome.request.pEntry->sApiName},
-                           {"request", outcome.sUuid},
-                           {"code", outcome.bAnswered ? QJsonValue(outcome.iCode) : QJsonValue()},
-                           {"status", statusWord(outcome)},
-                           {"seconds", outcome.iElapsedMs / 1000.0},
-                           {"result", resultToJson(outcome)}};
-        if (exitStatusOf(outcome) != 0)
-            object.insert("error", lDescription.value(0).second);
-        pConsole->out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
+    const bool bOk = outcome.status == Status::Ok;
+    const QString &sId = outcome.request.device.sId;
+    auto failureOrResult = [&](const QString &sText) {
+        if (!bOk)
+            pConsole->err(sText);
+        else if (!settings.bQuiet)
+            pConsole->out(sText);
+    };
+    switch (settings.style) {
+    case Style::Json:
+        pConsole->out(
+            QString::fromUtf8(QJsonDocument(outcomeToJson(outcome)).toJson(QJsonDocument::Compact)) + '\n');
+        if (!bOk)
+            pConsole->err(QStringLiteral("kestrolctl: %1: %2\n").arg(sId, outcome.sReason));
+        return;
+    case Style::Fields: {
+        Fields lFields{{"device", sId}, {"command", outcome.request.pSpec->sApiName}};
+        if (!outcome.sUuid.isEmpty())
+            lFields.append({"request", outcome.sUuid});
+        lFields.append({"status", statusWord(outcome.status)});
+        if (outcome.iCode > 0)
+            lFields.append({"code", QString::number(outcome.iCode)});
+        lFields.append({"time", secondsText(outcome.iElapsedMs)});
+        if (outcome.iRetries > 0)
+            lFields.append({"retries", QString::number(outcome.iRetries)});
+        failureOrResult(fieldsBlock(lFields + describeOutcome(outcome)));
         return;
     }
-    if (style == Style::Fields) {
-        QList<QPair<QString, QString>> lFields{{"device", outcome.request.device.sId},
-                                               {"command", outcome.request.pEntry->sApiName},
-                                               {"request", outcome.sUuid},
-                                               {"code", codeText(outcome)},
-                                               {"time", secondsText(outcome.iElapsedMs)}};
-        pConsole->out(fieldsBlock(lFields + lDescription));
+    case Style::Table:
+        failureOrResult(QStringLiteral("%1  %2 %3  %4%5\n")
+                            .arg(sId, -iIdWidth)
+                            .arg(statusWord(outcome.status), -9)
+                            .arg(secondsText(outcome.iElapsedMs), 7)
+                            .arg(bOk ? summaryOf(outcome) : outcome.sReason, retriesText(outcome.iRetries)));
         return;
-    }
-    QStringList lParts;
-    for (const auto &field : lDescription)
-        lParts.append(field.first + ": " + field.second);
-    pConsole->out(QStringLiteral("%1  %2 %3  %4\n")
-                      .arg(outcome.request.device.sId, -iIdWidth)
-                      .arg(statusWord(outcome), -9)
-                      .arg(secondsText(outcome.iElapsedMs), 7)
-                      .arg(lParts.join("; ")));
-}
-
-void Reporter::printUnanswered(const QList<Outcome> &lOutcomes)
-{
-    for (const Outcome &outcome : lOutcomes) {
-        if (!outcome.bAnswered)
-            printOutcome(outcome);
     }
 }
 
 void Reporter::printSummary(const QList<Outcome> &lOutcomes, qint64 iElapsedMs)
 {
     pConsole->clearProgress();
-    if (style == Style::Json)
+    if (settings.bQuiet)
         return;
-    int iOk = 0;
-    QMap<QString, int> mapFailures;
-    for (const Outcome &outcome : lOutcomes) {
-        if (exitStatusOf(outcome) == 0)
-            ++iOk;
-        else if (!outcome.bAnswered)
-            ++mapFailures["no answer"];
-        else if (outcome.iCode != 0)
-            ++mapFailures[QStringLiteral("code %1").arg(outcome.iCode)];
-        else
-            ++mapFailures["not stored"];
-    }
+    QMap<QString, int> mapByStatus;
+    for (const Outcome &outcome : lOutcomes)
+        ++mapByStatus[statusWord(outcome.status)];
+    const int iOk = mapByStatus.take(statusWord(Status::Ok));
     QString sLine = QStringLiteral("%1 device%2 in %3: %4 succeeded")
                         .arg(lOutcomes.size())
                         .arg(lOutcomes.size() == 1 ? "" : "s")
                         .arg(secondsText(iElapsedMs))
                         .arg(iOk);
-    if (iOk < lOutcomes.size()) {
+    if (!mapByStatus.isEmpty()) {
         QStringList lKinds;
-        for (auto it = mapFailures.constBegin(); it != mapFailures.constEnd(); ++it)
-            lKinds.append(QStringLiteral("%1: %2").arg(it.key()).arg(it.value()));
-        sLine += QStringLiteral(", %1 failed (%2)").arg(lOutcomes.size() - iOk).arg(lKinds.join(", "));
+        for (auto it = mapByStatus.constBegin(); it != mapByStatus.constEnd(); ++it)
+            lKinds.append(QStringLiteral("%1 %2").arg(it.value()).arg(it.key()));
+        sLine += QStringLiteral(", %1").arg(lKinds.join(", "));
     }
-    pConsole->out(sLine + '\n');
+    pConsole->err(sLine + '\n');
 }
 
-void Reporter::onAnswered(Outcome outcome)
+void Reporter::note(const QString &sText)
 {
-    printOutcome(outcome);
+    if (!settings.bQuiet)
+        pConsole->err(QStringLiteral("kestrolctl: %1\n").arg(sText));
 }
 
-void Reporter::onProgress(int iPercent, int iOpen, int iTotal)
+void Reporter::onProgress(int iPercent, int iRunning, int iDone, int iTotal)
 {
     constexpr int iBarWidth = 30;
     const int iFilled = iPercent * iBarWidth / 100;
-    pConsole->progress(QStringLiteral("[%1%2] %3%  %4  %5 of %6 open")
+    pConsole->progress(QStringLiteral("[%1%2] %3%  %4  %5 running, %6 of %7 done")
                            .arg(QString(iFilled, '#'))
                            .arg(QString(iBarWidth - iFilled, '-'))
                            .arg(iPercent, 3)
                            .arg(sProgressLabel)
-                           .arg(iOpen)
+                           .arg(iRunning)
+                           .arg(iDone)
                            .arg(iTotal));
 }
 
 void Reporter::onLog(QString sDeviceId, QString sMessage)
 {
+    // In a fleet run a line that names no request cannot be put to a device; it is left out (see --help).
+    if (sDeviceId.isEmpty() && settings.bSeveral)
+        return;
     const QString sTime = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz"));
     const QString sWho = sDeviceId.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(sDeviceId);
     pConsole->err(QStringLiteral("%1 %2%3\n").arg(sTime, sWho, sMessage));

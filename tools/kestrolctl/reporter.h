@@ -1,15 +1,17 @@
 #ifndef KESTROLCTL_REPORTER_H
 #define KESTROLCTL_REPORTER_H
 
-#include "batch.h"
+#include "outcome.h"
 
 #include <QObject>
 #include <QString>
 
 class Console;
+class Runner;
 
-// Prints answers as they arrive: key-value lines for one device, a table line per device for several, or
-// one JSON object per answer. Also draws the progress bar and, when verbose, the plugin's log lines.
+// Prints outcomes as they arrive: key-value lines for one device, a table line per device for several, or
+// one JSON object per device. Results go to standard output, failures to standard error; quiet leaves
+// failures only. Also draws the progress bar and, when verbose, the plugin's log lines tagged by device.
 class Reporter : public QObject
 {
     Q_OBJECT
@@ -22,33 +24,36 @@ public:
         Json
     };
 
-    Reporter(Console *pConsole, Style style, bool bVerbose, int iTimeoutMs, QObject *parent = nullptr);
+    struct Settings
+    {
+        Style style = Style::Fields;
+        bool bVerbose = false;
+        bool bQuiet = false;
+        bool bSeveral = false; // a fleet run: log lines that name no device are left out
+    };
 
-    // Reports everything the batch announces from now on.
-    void watch(Batch *pBatch);
-    // Only the progress bar and the log lines; answers are printed by the caller.
-    void watchProgress(Batch *pBatch);
-    // Width of the device column of the table.
+    Reporter(Console *pConsole, const Settings &settings, QObject *parent = nullptr);
+
+    // Reports every outcome the runner announces, as well as the progress and the log lines.
+    void watch(Runner *pRunner);
+    // Only the progress bar, log lines and notes; outcomes are printed by the caller.
+    void watchProgress(Runner *pRunner);
     void setDeviceColumnWidth(int iWidth) { iIdWidth = iWidth; }
-    // Shown beside the progress bar.
     void setProgressLabel(const QString &sLabel) { sProgressLabel = sLabel; }
 
     void printOutcome(const Outcome &outcome);
-    // The requests that got no answer, after a batch has ended.
-    void printUnanswered(const QList<Outcome> &lOutcomes);
-    // One line: devices, time, successes and failures by kind. Not printed in JSON style.
+    // One line on standard error: devices, time, successes and failures by kind. Not printed when quiet.
     void printSummary(const QList<Outcome> &lOutcomes, qint64 iElapsedMs);
+    // A remark that is neither a result nor a failure ("recorded the certificate ..."), unless quiet.
+    void note(const QString &sText);
 
 private slots:
-    void onAnswered(Outcome outcome);
-    void onProgress(int iPercent, int iOpen, int iTotal);
+    void onProgress(int iPercent, int iRunning, int iDone, int iTotal);
     void onLog(QString sDeviceId, QString sMessage);
 
 private:
     Console *pConsole;
-    Style style;
-    bool bVerbose;
-    int iTimeoutMs;
+    Settings settings;
     int iIdWidth = 0;
     QString sProgressLabel;
 };

@@ -1,26 +1,19 @@
 #ifndef KESTROLCTL_RESULTS_H
 #define KESTROLCTL_RESULTS_H
 
-#include <QJsonArray>
-#include <QList>
-#include <QPair>
+#include "commands.h"
+
+#include <QJsonObject>
 #include <QString>
 
-struct Outcome;
+// The outcome as readable fields: the command's own on success, the reason otherwise.
+Fields describeOutcome(const Outcome &outcome);
 
-// Writes what an answer carries for a file (the snapshot's JPEG); a failure is kept in sLocalError.
-void storeResult(Outcome *pOutcome);
+// A successful answer's fields on one line: "firmware: 3.2.1; mac: 00:1A:2B:3C:4D:5E"; empty for a failure.
+QString summaryOf(const Outcome &outcome);
 
-// The process exit status that this outcome alone calls for (see exitcodes.h).
-int exitStatusOf(const Outcome &outcome);
-
-// "ok", "refused", "failed" or "no-answer".
-QString statusWord(const Outcome &outcome);
-
-// The answer as readable fields: the result values on success, the reason otherwise.
-QList<QPair<QString, QString>> describeOutcome(const Outcome &outcome, int iTimeoutMs);
-
-// The result values as JSON; bytes that went to a file appear as {"file": path, "bytes": size}.
-QJsonArray resultToJson(const Outcome &outcome);
+// The outcome as --json prints it and --report writes it. Bytes that went to a file appear as
+// {"file": path, "bytes": size}; counter values as {"NAME": [values]}.
+QJsonObject outcomeToJson(const Outcome &outcome);
 
 #endif // KESTROLCTL_RESULTS_H
