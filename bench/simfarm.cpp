@@ -37,8 +37,9 @@ bool SimFarm::start(const Setup &setup, QString &sError)
 {
     // One spare device per server beyond the spread ones.
     iPerServer = (setup.iDevices + setup.iServers - 1) / setup.iServers;
-    QStringList lArgs = {"--port",    "0",  "--auth",    "basic",
-                         "--threads", "16", "--devices", QString::number(iPerServer + 1)};
+    QStringList lArgs = {"--port",           "0",  "--auth",    "basic",
+                         "--threads",        "16", "--devices", QString::number(iPerServer + 1),
+                         "--reboot-seconds", "0"};
     if (setup.iLargeBodyBytes > 0)
         lArgs << "--large-body" << QStringLiteral("/files/export/settings.ndb=%1").arg(setup.iLargeBodyBytes);
     for (int i = 0; i < setup.iServers; ++i) {

@@ -23,7 +23,8 @@ class QNetworkAccessManager;
 // called in the thread that owns the plugin object, and every signal is emitted from that thread.
 //
 // Completion codes of signal_apiResponse: 0 success, 101 credentials refused or missing, 103 any other
-// failure (network, HTTP status, time-out, bad request).
+// failure (network, HTTP status, time-out, bad request). Whatever the code, API_CMD_GET_CONFIG and
+// API_CMD_SNAPSHOT answer exactly one element (a map with "API_FW" and "API_MAC", a byte array).
 class DeviceApiInterface : public QObject
 {
     Q_OBJECT
@@ -33,10 +34,13 @@ public:
 
     // Gives the plugin its network access manager (null: the plugin makes its own) and starts sending.
     virtual void initApiPlugin(QNetworkAccessManager *manager) = 0;
-    // 0: registered; 1: the id is already registered.
+    // sUrl: the device's http or https base URL. lParam: [kind, certificate pin], both optional; the pin is
+    // the SHA-256 fingerprint of the device's certificate or public key (64 hex digits, ':' pairs allowed,
+    // optionally after "sha256:"). 0: registered; 1: the id is already registered, or the pin cannot be read.
     virtual int createDevice(QString sDeviceId, QString sUrl, QString sUser, QString sPassword,
                              QList<QVariant> lParam) = 0;
-    // 0: URL, user and password replaced; 1: no such device.
+    // 0: URL, user and password replaced, and the pin when lParam has a second element (an empty one clears
+    // it; without one the pin stays); 1: no such device, or the pin cannot be read (nothing changes).
     virtual int changeDevice(QString sDeviceId, QString sUrl, QString sUser, QString sPassword,
                              QList<QVariant> lParam) = 0;
     // 0: removed; 1: no such device.

@@ -1,7 +1,9 @@
 #include "apikestrolplugin.h"
 
 #include "apirequestcommand.h"
+#include "certificatepin.h"
 #include "kestroldevice.h"
+#include "logtext.h"
 #include "networkhandlerkestrol.h"
 
 #include <QMutexLocker>
@@ -31,28 +33,17 @@ ApiKestrolPlugin::ApiKestrolPlugin()
     sVersion = QStringLiteral("1.0");
     sVesoDeviceType = QStringLiteral("9");
 
-    mapCommandPaths.insert(QStringLiteral("API_CMD_GET_CONFIG"), QStringLiteral("/api/system/info/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_LOGIN_CHECK"), QStringLiteral("/api/system/info/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_RESTART"),
-                           QStringLiteral("/api/system/management/reboot/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_RESET_SOFT"),
-                           QStringLiteral("/api/system/management/factory_default/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_SETTINGS_LOAD"),
-                           QStringLiteral("/api/system/management/db/import/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_SETTINGS_SAVE"),
-                           QStringLiteral("/api/system/management/db/export/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_FIRMWARE_UPDATE"),
-                           QStringLiteral("/api/system/management/fwupdate/upload/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_AICOUNTER_GET"),
-                           QStringLiteral("/api/bi/counter/statistics/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_AICOUNTER_LIST"),
-                           QStringLiteral("/api/bi/counter/statistics/"));
-    mapCommandPaths.insert(QStringLiteral("API_CMD_SNAPSHOT"), QStringLiteral("/api/snapshot/jpeg/?ch=%1"));
+    const QMap<QString, Command> &mapCommands = prCommandTable();
+    for (auto it = mapCommands.cbegin(); it != mapCommands.cend(); ++it) {
+        if (!it->bInternal)
+            lCommands.append(it.key());
+    }
 
-    lCommands.append(mapCommandPaths.keys());
+    connect(this, &ApiKestrolPlugin::signal_newApiRequest, this, &ApiKestrolPlugin::onNewApiRequest);
 
-    connect(this, SIGNAL(signal_newApiRequest(QString, QString, QString, QVariantList)), this,
-            SLOT(onNewApiRequest(QString, QString, QString, QVariantList)));
+    timerHandOver.setSingleShot(true);
+    timerHandOver.setInterval(0);
+    connect(&timerHandOver, &QTimer::timeout, this, &ApiKestrolPlugin::prHandOver);
 }
 
 ApiKestrolPlugin::~ApiKestrolPlugin()
@@ -70,38 +61,59 @@ void ApiKestrolPlugin::initApiPlugin(QNetworkAccessManager *manager)
         manager = new QNetworkAccessManager(this);
 
     pNetworkHandler = new NetworkHandlerKestrol(manager, this);
-    connect(pNetworkHandler, SIGNAL(signal_log(QString)), this, SLOT(onLog(QString)));
-    connect(pNetworkHandler, SIGNAL(signal_requestFinished(QString, QByteArray, int, QString)), this,
-            SLOT(onRequestFinished(QString, QByteArray, int, QString)));
-    connect(pNetworkHandler, SIGNAL(signal_progress(QString, int)), this,
-            SLOT(onNetworkProgress(QString, int)));
+    connect(pNetworkHandler, &NetworkHandlerKestrol::signal_log, this, &ApiKestrolPlugin::onLog);
+    connect(pNetworkHandler, &NetworkHandlerKestrol::signal_requestFinished, this,
+            &ApiKestrolPlugin::onRequestFinished);
+    connect(pNetworkHandler, &NetworkHandlerKestrol::signal_progress, this,
+            &ApiKestrolPlugin::onNetworkProgress);
 
     pTimer = new QTimer(this);
     pTimer->setInterval(100);
-    connect(pTimer, SIGNAL(timeout()), this, SLOT(onTimer()));
+    connect(pTimer, &QTimer::timeout, this, &ApiKestrolPlugin::onTimer);
     pTimer->start();
 }
 
 int ApiKestrolPlugin::createDevice(QString sDeviceId, QString sUrl, QString sUser, QString sPassword,
                                    QList<QVariant> lParam)
 {
-    if (getDevice(sDeviceId))
+    QString sPin;
+    if (getDevice(sDeviceId) || !prCertificatePin(sDeviceId, lParam, &sPin))
         return 1;
-    addDevice(sDeviceId, new KestrolDevice(sDeviceId, sUrl, sUser, sPassword, deviceKindFromParams(lParam)));
+    auto *pDevice = new KestrolDevice(sDeviceId, sUrl, sUser, sPassword, deviceKindFromParams(lParam));
+    pDevice->setCertificatePin(sPin);
+    connect(pDevice, &KestrolDevice::signal_countdownStarted, this,
+            [this, pDevice]() { setCountingDevices.insert(pDevice); });
+    addDevice(sDeviceId, pDevice);
     return 0;
 }
 
+// The pin is replaced only when the host gives one (an empty one clears it): hosts that change a device
+// with an empty list keep its pin.
 int ApiKestrolPlugin::changeDevice(QString sDeviceId, QString sUrl, QString sUser, QString sPassword,
                                    QList<QVariant> lParam)
 {
-    Q_UNUSED(lParam)
     auto *pDevice = qobject_cast<KestrolDevice *>(getDevice(sDeviceId));
-    if (!pDevice)
+    QString sPin;
+    if (!pDevice || !prCertificatePin(sDeviceId, lParam, &sPin))
         return 1;
+    if (lParam.size() > 1)
+        pDevice->setCertificatePin(sPin);
     pDevice->setUrl(sUrl);
     pDevice->setUser(sUser);
     pDevice->setPassword(sPassword);
     return 0;
+}
+
+// The second parameter of a device, when there is one, is its certificate pin. A pin that cannot be read
+// refuses the whole call: registering the device unpinned would silently drop the check the host asked for.
+bool ApiKestrolPlugin::prCertificatePin(const QString &sDeviceId, const QList<QVariant> &lParam,
+                                        QString *psPin)
+{
+    if (CertificatePin::parse(lParam.value(1), psPin))
+        return true;
+    onLog(QStringLiteral("Invalid certificate pin: %1 (%2)")
+              .arg(LogText::escaped(lParam.value(1).toString()), LogText::escaped(sDeviceId)));
+    return false;
 }
 
 int ApiKestrolPlugin::deleteDevice(QString sDeviceId)
@@ -110,6 +122,7 @@ int ApiKestrolPlugin::deleteDevice(QString sDeviceId)
     Device *pDevice = takeDevice(sDeviceId);
     if (!pDevice)
         return 1;
+    setCountingDevices.remove(qobject_cast<KestrolDevice *>(pDevice));
     delete pDevice;
     return 0;
 }
@@ -165,18 +178,16 @@ void ApiKestrolPlugin::onNetworkProgress(QString sUuid, int iProgress)
 void ApiKestrolPlugin::onNewApiRequest(QString sUuid, QString sDeviceId, QString sCommand,
                                        QVariantList lParam)
 {
-    QSharedPointer<ApiRequestCommand> pRequest(
-        new ApiRequestCommand(sUuid, sDeviceId, sCommand, lParam, this));
+    QSharedPointer<ApiRequestCommand> pRequest(new ApiRequestCommand(sUuid, sDeviceId, sCommand, lParam));
     QMutexLocker locker(&mutexRequests);
     lNewRequests.append(pRequest);
 }
 
 void ApiKestrolPlugin::prApiCertificateLogin(KestrolDevice *pDevice)
 {
-    QSharedPointer<ApiRequestCommand> pRequest(
-        new ApiRequestCommand(QUuid::createUuid().toString(), pDevice->getId(),
-                              QStringLiteral("API_CMD_INTERNAL_LOGIN"), {}, this));
-    setInternalRequests.insert(pRequest->sUuid);
+    QSharedPointer<ApiRequestCommand> pRequest(new ApiRequestCommand(
+        QUuid::createUuid().toString(), pDevice->getId(), QStringLiteral("API_CMD_INTERNAL_LOGIN"), {}));
+    pRequest->bInternal = true;
     QMutexLocker locker(&mutexRequests);
     lNewRequests.prepend(pRequest);
 }

@@ -12,12 +12,12 @@
 #include <QSet>
 #include <QSharedPointer>
 #include <QString>
+#include <QTimer>
 #include <QVariantList>
 
 class ApiRequestCommand;
 class KestrolDevice;
 class NetworkHandlerKestrol;
-class QTimer;
 
 // The plugin object a host obtains from the library.
 //
@@ -66,7 +66,6 @@ protected:
     // Puts an internal login request for the device ahead of every waiting request.
     void prApiCertificateLogin(KestrolDevice *pDevice);
 
-    QMap<QString, QString> mapCommandPaths;
     NetworkHandlerKestrol *pNetworkHandler = nullptr;
     QList<QSharedPointer<ApiRequestCommand>> lNewRequests;
     QHash<QString, QSharedPointer<ApiRequestCommand>> hSentRequests;
@@ -74,50 +73,61 @@ protected:
     QMutex mutexRequests;
 
 private:
-    // Identifiers of requests the plugin made itself; the host never hears of them.
-    QSet<QString> setInternalRequests;
-
-    // The request of one command: the fewest parameters it reads and the member that sends it. A builder
-    // returns false when it refuses to send; the tick then answers the request with 103.
-    struct RequestBuilder
-    {
-        int iMinParams;
-        bool (ApiKestrolPlugin::*pBuild)(ApiRequestCommand &request, const KestrolDevice &device);
-    };
     enum class ReplyOutcome
     {
         Report,
         NextStep
     };
-    // Reads a device reply into the result list; may change the completion code and, for a next step,
-    // the request's command and parameters.
-    using ReplyInterpreter = ReplyOutcome (ApiKestrolPlugin::*)(ApiRequestCommand &request,
-                                                                const QByteArray &baResult, int &iError,
-                                                                QVariantList &lResult);
 
-    static const QHash<QString, RequestBuilder> &prRequestBuilders();
-    static const QHash<QString, ReplyInterpreter> &prReplyInterpreters();
+    // Everything the engine knows of one command.
+    struct Command
+    {
+        // Below the device's base URL; the builder may fill in parameters.
+        QString sPath;
+        // The fewest parameters the builder reads.
+        int iMinParams;
+        // A second step: only the engine itself moves a request on to it.
+        bool bInternal;
+        // Sends the request; false when it refuses to (after a log line), which answers the request with 103.
+        bool (ApiKestrolPlugin::*pBuild)(ApiRequestCommand &request, const KestrolDevice &device,
+                                         const QString &sPath);
+        // Reads the device's reply into the result list; may change the completion code and, for a next
+        // step, the request's command and parameters. Null: the completion code is the whole answer.
+        ReplyOutcome (ApiKestrolPlugin::*pRead)(ApiRequestCommand &request, const QByteArray &baResult,
+                                                int &iError, QVariantList &lResult);
+        // The answer of a request that fails before it yields values; a host may index it like a success.
+        QVariantList lFailedResult;
+    };
+
+    // By command name, in ascending order.
+    static const QMap<QString, Command> &prCommandTable();
+    // The row a request's command name selects: an internal row only for the engine's own requests.
+    static const Command *prCommand(const ApiRequestCommand &request);
 
     // Scheduler.
     void prAgeDevices();
+    void prHandOver();
     void prSendRequest(const QSharedPointer<ApiRequestCommand> &pRequest);
-    void prRejectRequest(const ApiRequestCommand &request, const QString &sLogLine);
+    void prReject(const ApiRequestCommand &request, const Command *pCommand, const QString &sLogLine);
     void prAnswer(QString sUuid, int iError, const QVariantList &lResult);
 
+    // Devices.
+    bool prCertificatePin(const QString &sDeviceId, const QList<QVariant> &lParam, QString *psPin);
+
     // Requests.
-    void prSendGet(const ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
+    void prSendGet(ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
                    const QString &sDownloadFilename = QString());
-    void prSendPost(const ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
+    void prSendPost(ApiRequestCommand &request, const KestrolDevice &device, const QString &sUrl,
                     const QString &sUploadFilename = QString(), const QString &sPostName = QString());
-    bool prBuildTableGet(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildTablePost(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildUpload(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildSettingsExport(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildSettingsDownload(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildFirmwareProgress(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildCounterValues(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildCounterList(ApiRequestCommand &request, const KestrolDevice &device);
-    bool prBuildSnapshot(ApiRequestCommand &request, const KestrolDevice &device);
+    bool prBuildGet(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildPost(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildUpload(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildSettingsExport(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildSettingsDownload(ApiRequestCommand &request, const KestrolDevice &device,
+                                 const QString &sPath);
+    bool prBuildCounterValues(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildCounterList(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
+    bool prBuildSnapshot(ApiRequestCommand &request, const KestrolDevice &device, const QString &sPath);
 
     // Replies.
     ReplyOutcome prReadDeviceInfo(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
@@ -136,6 +146,14 @@ private:
                                    QVariantList &lResult);
     ReplyOutcome prReadSnapshot(ApiRequestCommand &request, const QByteArray &baResult, int &iError,
                                 QVariantList &lResult);
+
+    // Requests taken from lNewRequests and not yet handed to the transport, oldest first. A tick hands
+    // over what fits in its time budget and leaves the rest to timerHandOver, which fires from the event
+    // loop right after; a later tick adds its requests behind them.
+    QList<QSharedPointer<ApiRequestCommand>> lHandOver;
+    QTimer timerHandOver;
+    // Devices whose certificate countdown runs; the others need no tick of their own.
+    QSet<KestrolDevice *> setCountingDevices;
 };
 
 #endif // APIKESTROLPLUGIN_H

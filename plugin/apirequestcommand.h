@@ -6,7 +6,8 @@
 #include <QString>
 #include <QVariant>
 
-// The record of one request from the host. Always held through QSharedPointer; its identifier never
+// The record of one request. Always held through QSharedPointer, which alone decides its life (no QObject
+// parent: removing one of many children from a parent costs a scan of all of them). Its identifier never
 // changes, also not when the request moves on to the second step of a two-step command.
 class ApiRequestCommand : public QObject
 {
@@ -26,6 +27,10 @@ public:
     QString sCommand;
     QList<QVariant> lParam;
     bool bHttpsChange = false;
+    // Made or moved on by the plugin itself; only such a request may carry an internal command name.
+    bool bInternal = false;
+    // The URL of the HTTP request last sent for it.
+    QString sRequestUrl;
 };
 
 #endif // APIREQUESTCOMMAND_H

@@ -16,6 +16,12 @@ void KestrolDevice::prTimer()
     iApiCertificateValidity = iApiCertificateValidity > 99 ? iApiCertificateValidity - 100 : 0;
 }
 
+void KestrolDevice::setApiCertificateValid()
+{
+    iApiCertificateValidity = 120000;
+    emit signal_countdownStarted();
+}
+
 void KestrolDevice::addPendingApiRequest(QSharedPointer<ApiRequestCommand> pRequest)
 {
     QMutexLocker locker(&mutexPendingRequests);

@@ -11,7 +11,7 @@
 class ApiRequestCommand;
 
 // A camera or recorder of this family: a Device with its kind, an API certificate countdown, a session
-// identifier and a queue of its own.
+// identifier, the certificate pin its requests carry, and a queue of its own.
 class KestrolDevice : public Device
 {
     Q_OBJECT
@@ -23,15 +23,22 @@ public:
     // One 100 ms step of the certificate countdown; never wraps below 0.
     void prTimer();
     bool isApiCertificateValid() const { return iApiCertificateValidity != 0; }
-    void setApiCertificateValid() { iApiCertificateValidity = 120000; }
+    // Starts the two-minute countdown; the plugin ages only devices that announced one.
+    void setApiCertificateValid();
 
     void setSessionId(QString sValue) { sSessionId = std::move(sValue); }
     QString getSessionId() const { return sSessionId; }
     QString getDeviceType() const { return sDeviceType; }
+    // 64 lower-case hex digits, or empty when the device is not pinned.
+    QString getCertificatePin() const { return sCertificatePin; }
+    void setCertificatePin(QString sValue) { sCertificatePin = std::move(sValue); }
 
     void addPendingApiRequest(QSharedPointer<ApiRequestCommand> pRequest);
     // Every pending request, oldest first; the queue is empty afterwards.
     QList<QSharedPointer<ApiRequestCommand>> getQueuedRequests();
+
+signals:
+    void signal_countdownStarted();
 
 protected:
     quint32 iApiCertificateValidity = 0;
@@ -39,6 +46,7 @@ protected:
     QMutex mutexPendingRequests;
     QString sSessionId;
     QString sDeviceType;
+    QString sCertificatePin;
 };
 
 #endif // KESTROLDEVICE_H

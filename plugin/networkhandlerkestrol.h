@@ -3,31 +3,43 @@
 
 #include <QAuthenticator>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QMap>
+#include <QLocale>
 #include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QSslError>
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
 class QHttpMultiPart;
 class QNetworkAccessManager;
-class QNetworkRequest;
 class QSaveFile;
+class QTimer;
 
 // The plugin's only HTTP client. A caller hands it a request identifier and a request description and
 // later receives exactly one signal_requestFinished with that identifier (for a non-empty identifier and
 // URL), always from the event loop, never from inside a request slot.
 //
 // Completion codes: 0 finished without error; 101 credentials refused (also after two supplies of
-// credentials); 103 anything else, including an inactivity time-out, an upload file that cannot be read
-// and a download file that cannot be written.
+// credentials); 103 anything else, including an inactivity time-out, an upload file that cannot be read, a
+// download file that cannot be written, a redirect that is not followed and a certificate that does not
+// match the request's pin.
 //
 // Inactivity limits (no bytes moving) are read from the environment when the handler is constructed:
 // KESTROL_TRANSFER_TIMEOUT_MS (default 60000) and KESTROL_UPLOAD_TIMEOUT_MS for multipart uploads
 // (default 600000). Only positive values are taken.
+//
+// A certificate pin is empty or the SHA-256 of the device's certificate (DER) or of its public key
+// (SubjectPublicKeyInfo DER), as 64 lower-case hex digits. With a pin, any other certificate ends the request
+// before anything of it is sent.
+//
+// Destroying the handler abandons its requests in flight: they are aborted and never answered.
 class NetworkHandlerKestrol : public QObject
 {
     Q_OBJECT
@@ -57,56 +69,98 @@ public slots:
 
 private slots:
     void slotAuthenticationRequired(QNetworkReply *pReply, QAuthenticator *pAuthenticator);
-    void slotReadyRead();
-    void slotError(QNetworkReply::NetworkError error);
-    void slotSslErrors(QList<QSslError> lSslError);
-    void slotDownloadProgress(qint64 iBytesSent, qint64 iBytesTotal);
-    void slotUploadProgress(qint64 iBytesSent, qint64 iBytesTotal);
-    void slotFinished();
-    void slotRedirected(QUrl url);
 
 private:
     friend class TestTransport;
 
-    static constexpr const char *cPropertyId = "QNETWORKREPLY_PROPERTY_ID";
-    static constexpr const char *cPropertyUser = "QNETWORKREPLY_PROPERTY_USER";
-    static constexpr const char *cPropertyPassword = "QNETWORKREPLY_PROPERTY_PASSWORD";
-    static constexpr const char *cPropertyDownloadFilename = "QNETWORKREPLY_PROPERTY_DOWNLOADFILENAME";
+    // One user, password and pin towards one origin. Its requests share connections with each other only.
+    struct CredentialSet
+    {
+        QString sKey;
+        QString sPeerVerifyName;
+        // A GET of this set was challenged: from then on Qt's authenticator answers for it (Digest included),
+        // and GET stops sending the Basic header up front.
+        bool bChallenged = false;
+    };
 
-    void connectReply(QNetworkReply *pReply);
-    void clearReply(QNetworkReply *pReply);
-    int getAuthenticationAttemptCount(QString sUuid);
-    void addAuthenticationAttempt(QString sUuid);
+    // Everything the handler keeps about one request in flight, found through its reply.
+    struct Request
+    {
+        QNetworkReply *pReply = nullptr;
+        QString sUuid; // empty: sent, but not followed
+        QString sUser;
+        QString sPassword;
+        QString sCertificatePin;
+        QString sDownloadFilename;
+        QUrl originalUrl; // as the request was given, before any redirect
+        QString sLogUrl;  // the URL as log lines show it
+        std::shared_ptr<CredentialSet> pCredentials;
+        QByteArray baData;
+        qint64 iReceived = 0; // body bytes taken from the reply
+        std::unique_ptr<QSaveFile> pDownloadFile;
+        QNetworkRequest networkRequest; // for the second sending of a probe
+        qint64 iLastActivity = 0;
+        int iTimeout = 0;
+        int iAuthenticationAttempts = 0;
+        // Non-zero: the handler ended the request itself with this code, and this line says why.
+        int iEndCode = 0;
+        QString sEndLine;
+        // A GET that Qt may not answer a challenge for: a challenge ends it, and it goes out again with the
+        // credentials in Qt's hands.
+        bool bProbe = false;
+        bool bChallenged = false;
+    };
 
     // Request side.
-    QNetworkRequest prCreateRequest(const QString &sRequestUrl, const QHash<QString, QString> &hCookies,
-                                    int iTimeout) const;
-    bool prPrepareAuthentication(QNetworkRequest &request, const QString &sUser, const QString &sPassword);
-    void prRememberChallenge(const QUrl &url, const QString &sUser, const QString &sPassword);
-    void prSetReplyProperties(QNetworkReply *pReply, const QString &sUuid, const QString &sUser,
-                              const QString &sPassword, const QString &sDownloadFilename);
+    QNetworkRequest prCreateRequest(const Request &request, const QHash<QString, QString> &hCookies) const;
+    std::unique_ptr<Request> prNewRequest(const QString &sUuid, const QString &sRequestUrl,
+                                          const QString &sUser, const QString &sPassword,
+                                          const QString &sCertificatePin);
+    void prTrack(std::unique_ptr<Request> pRequest, QNetworkReply *pReply, int iTimeout);
     void prFailLater(const QString &sUuid, const QString &sRequestUrl);
+    void connectReply(Request &request);
 
-    // Reply side.
-    int prResultCode(QNetworkReply *pReply, const QString &sUuid);
-    void prReportProgress(const QString &sText, qint64 iBytesSent, qint64 iBytesTotal);
+    // Credentials: who may answer a challenge, and which connections a request may share.
+    std::shared_ptr<CredentialSet> prCredentialSet(const QUrl &url, const QString &sUser,
+                                                   const QString &sPassword, const QString &sCertificatePin);
+    void prApplyCredentials(QNetworkRequest &networkRequest, Request &request, bool bRawBasic);
+    void prResendProbe(Request &request);
+
+    // Certificates and redirects.
+    bool isPinMatched(const Request &request, const QSslCertificate &certificate) const;
+    bool isRedirectFollowed(const Request &request, const QUrl &target) const;
+
+    // Reply side; each reacts to one signal of the request's reply.
+    void slotReadyRead(Request &request);
+    void slotDownloadProgress(Request &request, qint64 iBytesReceived, qint64 iBytesTotal);
+    void slotUploadProgress(Request &request, qint64 iBytesSent, qint64 iBytesTotal);
+    void slotSslErrors(Request &request, const QList<QSslError> &lSslError);
+    void slotEncrypted(Request &request);
+    void slotRedirected(Request &request, const QUrl &url);
+    void slotFinished(Request &request);
+    void slotWatchdog();
+    bool isRefusedProbe(const Request &request) const;
+    void prReportProgress(Request &request, const QString &sText, qint64 iBytesDone, qint64 iBytesTotal);
+    int prResultCode(Request &request);
+    void prEnd(Request &request, int iCode, const QString &sLine);
+    void clearReply(Request &request);
 
     // Body storage: in memory, or streamed into an atomically written download file.
-    bool prStoreData(QNetworkReply *pReply, const QString &sUuid);
-    QSaveFile *prDownloadFile(const QString &sUuid, const QString &sFilename);
-    bool prCommitDownload(const QString &sUuid, const QString &sFilename);
+    bool prStoreData(Request &request);
+    bool isBodyComplete(Request &request);
+    QSaveFile *prDownloadFile(Request &request);
+    bool prCommitDownload(Request &request);
 
-    QNetworkAccessManager *pNetworkAccessManager;
-    QMap<QString, QByteArray> mapReplyData;
-    QMap<QString, int> mapAuthenticationAttempts;
-    QMap<QString, QHttpMultiPart *> mapMultiParts;
-    // Download files being written, keyed by identifier; uncommitted ones vanish when deleted.
-    QMap<QString, QSaveFile *> mapDownloadFiles;
-    // Completion code of a reply the handler aborted itself; any other cancellation is a time-out.
-    QMap<QString, int> mapAbortCodes;
-    // Origins ("scheme://host:port") whose challenges were answered, with a digest of the credentials that
-    // the manager's connections to it hold. Qt's authenticator owns the Authorization header there.
-    QHash<QString, QByteArray> hChallengedOrigins;
+    // Its replies are its children: once it is gone, so are they.
+    QPointer<QNetworkAccessManager> pNetworkAccessManager;
+    QHash<QNetworkReply *, Request *> hRequests;
+    // Credential sets by origin, user, password and pin.
+    QHash<QString, std::shared_ptr<CredentialSet>> hCredentialSets;
+    // Next connection index per origin.
+    QHash<QString, int> hOriginIndices;
+    QTimer *pWatchdog;
+    QElapsedTimer clock;
+    QLocale locale;
     int iTransferTimeout;
     int iUploadTimeout;
 };

@@ -1,63 +1,88 @@
 #include "networkhandlerkestrol.h"
 
 #include "logging.h"
+#include "logtext.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
-// Takes what the reply has available: into the identifier's buffer, or into its download file, which
-// is written under a temporary name and appears only when committed. False when the file cannot take it.
-bool NetworkHandlerKestrol::prStoreData(QNetworkReply *pReply, const QString &sUuid)
+// Takes what the reply has available: into the request's buffer, or into its download file, which is written
+// under a temporary name and appears only when committed. False when the file cannot take it.
+bool NetworkHandlerKestrol::prStoreData(Request &request)
 {
-    const QString sDownloadFilename = pReply->property(cPropertyDownloadFilename).toString();
-    const QByteArray baChunk = pReply->readAll();
-    if (sDownloadFilename.isEmpty()) {
-        QByteArray &baBuffer = mapReplyData[sUuid];
-        baBuffer.append(baChunk);
-        qCDebug(lcKestrolNetwork) << sUuid << "received" << baChunk.size() << "bytes," << baBuffer.size()
-                                  << "in memory";
+    const QByteArray baChunk = request.pReply->readAll();
+    request.iReceived += baChunk.size();
+    if (request.sDownloadFilename.isEmpty()) {
+        request.baData.append(baChunk);
+        qCDebug(lcKestrolNetwork) << request.sUuid << "received" << baChunk.size() << "bytes,"
+                                  << request.baData.size() << "in memory";
         return true;
     }
 
-    QSaveFile *pFile = prDownloadFile(sUuid, sDownloadFilename);
+    QSaveFile *pFile = prDownloadFile(request);
     if (!pFile)
         return false;
     if (pFile->write(baChunk) != baChunk.size()) {
         emit signal_log(QStringLiteral("Could not write download file: %1, %2 (%3)")
-                            .arg(sDownloadFilename, pFile->errorString(), sUuid));
+                            .arg(LogText::escaped(request.sDownloadFilename),
+                                 LogText::scrubbed(pFile->errorString()), request.sUuid));
         return false;
     }
-    qCDebug(lcKestrolNetwork) << sUuid << "received" << baChunk.size() << "bytes," << pFile->pos()
-                              << "written to" << sDownloadFilename;
+    qCDebug(lcKestrolNetwork) << request.sUuid << "received" << baChunk.size() << "bytes," << pFile->pos()
+                              << "written";
     return true;
 }
 
-// The download file of the identifier, opened on first use; null (after a log line) when it cannot be.
-QSaveFile *NetworkHandlerKestrol::prDownloadFile(const QString &sUuid, const QString &sFilename)
+// Qt occasionally ends a body cut short by a closed connection as if it were whole. A length that describes
+// the bytes received (no content coding that Qt undid) tells.
+bool NetworkHandlerKestrol::isBodyComplete(Request &request)
 {
-    if (QSaveFile *pFile = mapDownloadFiles.value(sUuid))
-        return pFile;
-    auto *pFile = new QSaveFile(sFilename, this);
-    if (!pFile->open(QIODevice::WriteOnly)) {
+    QNetworkReply *pReply = request.pReply;
+    const QVariant declared = pReply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray baCoding = pReply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!declared.isValid() || !(baCoding.isEmpty() || baCoding == "identity") ||
+        declared.toLongLong() == request.iReceived)
+        return true;
+    emit signal_log(QStringLiteral("Incomplete body: %1, %2 of %3 bytes (%4)")
+                        .arg(request.sLogUrl, QString::number(request.iReceived),
+                             QString::number(declared.toLongLong()), request.sUuid));
+    return false;
+}
+
+// The request's download file, opened on first use; null (after a log line) when it cannot be. An existing
+// symbolic link is refused: the file would be written wherever the link points.
+QSaveFile *NetworkHandlerKestrol::prDownloadFile(Request &request)
+{
+    if (request.pDownloadFile)
+        return request.pDownloadFile.get();
+    auto pFile = std::make_unique<QSaveFile>(request.sDownloadFilename);
+    QString sReason;
+    if (QFileInfo(request.sDownloadFilename).isSymLink())
+        sReason = QStringLiteral("the path is a symbolic link");
+    else if (!pFile->open(QIODevice::WriteOnly))
+        sReason = LogText::scrubbed(pFile->errorString());
+    if (!sReason.isEmpty()) {
         emit signal_log(QStringLiteral("Could not open download file: %1, %2 (%3)")
-                            .arg(sFilename, pFile->errorString(), sUuid));
-        delete pFile;
+                            .arg(LogText::escaped(request.sDownloadFilename), sReason, request.sUuid));
         return nullptr;
     }
-    mapDownloadFiles.insert(sUuid, pFile);
-    return pFile;
+    request.pDownloadFile = std::move(pFile);
+    return request.pDownloadFile.get();
 }
 
 // Puts the finished download file in place; an empty body still gives a file.
-bool NetworkHandlerKestrol::prCommitDownload(const QString &sUuid, const QString &sFilename)
+bool NetworkHandlerKestrol::prCommitDownload(Request &request)
 {
-    QSaveFile *pFile = prDownloadFile(sUuid, sFilename);
+    QSaveFile *pFile = prDownloadFile(request);
     if (!pFile)
         return false;
     if (!pFile->commit()) {
         emit signal_log(QStringLiteral("Could not write download file: %1, %2 (%3)")
-                            .arg(sFilename, pFile->errorString(), sUuid));
+                            .arg(LogText::escaped(request.sDownloadFilename),
+                                 LogText::scrubbed(pFile->errorString()), request.sUuid));
         return false;
     }
-    emit signal_log(QStringLiteral("New download file: %1 (%2)").arg(sFilename, sUuid));
+    emit signal_log(QStringLiteral("New download file: %1 (%2)")
+                        .arg(LogText::escaped(request.sDownloadFilename), request.sUuid));
     return true;
 }

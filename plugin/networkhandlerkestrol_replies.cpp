@@ -1,138 +1,95 @@
 #include "networkhandlerkestrol.h"
 
 #include "logging.h"
+#include "logtext.h"
 
-#include <QHttpMultiPart>
-#include <QLocale>
+#include <QPointer>
 #include <QSaveFile>
-#include <QStringList>
+#include <QTimer>
 
-namespace {
-
-QString replyId(const QObject *pReply)
+// The refusal of a probe is not the device's answer: the probe goes out again.
+bool NetworkHandlerKestrol::isRefusedProbe(const Request &request) const
 {
-    return pReply->property("QNETWORKREPLY_PROPERTY_ID").toString();
+    return request.bProbe &&
+           (request.bChallenged ||
+            request.pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 401);
 }
 
-// Changed credentials may travel in the URL; they stay out of the log.
-QString logUrl(const QNetworkReply *pReply)
+void NetworkHandlerKestrol::slotReadyRead(Request &request)
 {
-    return pReply->url().toString(QUrl::RemoveUserInfo);
-}
-
-// The reply whose signal is being handled, when it is one of ours: a reply without an identifier is not
-// followed.
-QNetworkReply *identifiedReply(QObject *pSender, QString &sUuid)
-{
-    auto *pReply = qobject_cast<QNetworkReply *>(pSender);
-    sUuid = pReply ? replyId(pReply) : QString();
-    return sUuid.isEmpty() ? nullptr : pReply;
-}
-
-QString dataSize(qint64 iBytes)
-{
-    return QLocale::system().formattedDataSize(iBytes, 2, QLocale::DataSizeIecFormat);
-}
-
-} // namespace
-
-void NetworkHandlerKestrol::slotReadyRead()
-{
-    QString sUuid;
-    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
-    if (!pReply)
+    // A reply without an identifier is not followed: its data stays in the reply.
+    if (request.sUuid.isEmpty())
         return;
-    if (!prStoreData(pReply, sUuid)) {
-        mapAbortCodes.insert(sUuid, 103);
-        pReply->abort();
+    request.iLastActivity = clock.elapsed();
+    if (isRefusedProbe(request)) {
+        request.pReply->readAll();
+        return;
     }
+    if (!prStoreData(request))
+        prEnd(request, 103, QString());
 }
 
-void NetworkHandlerKestrol::slotDownloadProgress(qint64 iBytesSent, qint64 iBytesTotal)
+void NetworkHandlerKestrol::slotDownloadProgress(Request &request, qint64 iBytesReceived, qint64 iBytesTotal)
 {
+    request.iLastActivity = clock.elapsed();
     // A body without a length gets its total only with its last byte; a lone 100 would tell nothing.
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
-    if (pReply && !pReply->header(QNetworkRequest::ContentLengthHeader).isValid())
+    if (!request.pReply->header(QNetworkRequest::ContentLengthHeader).isValid())
         iBytesTotal = -1;
-    prReportProgress(QStringLiteral("Download progress: %1 -> %2 / %3 (%4)"), iBytesSent, iBytesTotal);
+    prReportProgress(request, QStringLiteral("Download progress: %1 -> %2 / %3 (%4)"), iBytesReceived,
+                     iBytesTotal);
 }
 
-void NetworkHandlerKestrol::slotUploadProgress(qint64 iBytesSent, qint64 iBytesTotal)
+void NetworkHandlerKestrol::slotUploadProgress(Request &request, qint64 iBytesSent, qint64 iBytesTotal)
 {
-    prReportProgress(QStringLiteral("Upload progress: %1 -> %2 / %3 (%4)"), iBytesSent, iBytesTotal);
+    request.iLastActivity = clock.elapsed();
+    prReportProgress(request, QStringLiteral("Upload progress: %1 -> %2 / %3 (%4)"), iBytesSent, iBytesTotal);
 }
 
-void NetworkHandlerKestrol::prReportProgress(const QString &sText, qint64 iBytesSent, qint64 iBytesTotal)
+void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sText, qint64 iBytesDone,
+                                             qint64 iBytesTotal)
 {
-    QString sUuid;
-    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
-    if (!pReply)
+    if (request.sUuid.isEmpty() || isRefusedProbe(request))
         return;
     // Qt reports -1 for a body without a length and 0 of 0 for an empty one: no percentage exists.
     if (iBytesTotal <= 0) {
-        qCDebug(lcKestrolNetwork) << sUuid << "progress" << iBytesSent << "bytes of an unknown total";
+        qCDebug(lcKestrolNetwork) << request.sUuid << "progress" << iBytesDone << "bytes of an unknown total";
         return;
     }
-    const double dFraction = static_cast<double>(iBytesSent) / static_cast<double>(iBytesTotal);
-    emit signal_progress(sUuid, qBound(0, static_cast<int>(dFraction * 100), 100));
-    emit signal_log(sText.arg(logUrl(pReply), dataSize(iBytesSent), dataSize(iBytesTotal), sUuid));
-}
-
-void NetworkHandlerKestrol::slotError(QNetworkReply::NetworkError error)
-{
-    QString sUuid;
-    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
-    if (!pReply || error == QNetworkReply::NoError)
-        return;
-    emit signal_log(QStringLiteral("Error: %1 / %2 (%3)").arg(logUrl(pReply), pReply->errorString(), sUuid));
-}
-
-void NetworkHandlerKestrol::slotSslErrors(QList<QSslError> lSslError)
-{
-    QString sUuid;
-    QNetworkReply *pReply = identifiedReply(sender(), sUuid);
-    if (!pReply)
-        return;
-    QStringList lTexts;
-    for (const QSslError &sslError : lSslError)
-        lTexts.append(sslError.errorString());
-    emit signal_log(QStringLiteral("Ignoring SSL errors: %1 / %2 (%3)")
-                        .arg(logUrl(pReply), lTexts.join(QLatin1Char(',')), sUuid));
-    pReply->ignoreSslErrors();
-}
-
-void NetworkHandlerKestrol::slotRedirected(QUrl url)
-{
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
-    if (!pReply)
-        return;
+    const double dFraction = static_cast<double>(iBytesDone) / static_cast<double>(iBytesTotal);
+    emit signal_progress(request.sUuid, qBound(0, static_cast<int>(dFraction * 100), 100));
     emit signal_log(
-        QStringLiteral("Redirected: %1 / %2 (%3)").arg(logUrl(pReply), url.toString(), replyId(pReply)));
+        sText.arg(request.sLogUrl, locale.formattedDataSize(iBytesDone, 2, QLocale::DataSizeIecFormat),
+                  locale.formattedDataSize(iBytesTotal, 2, QLocale::DataSizeIecFormat), request.sUuid));
 }
 
-void NetworkHandlerKestrol::slotFinished()
+void NetworkHandlerKestrol::slotFinished(Request &request)
 {
-    auto *pReply = qobject_cast<QNetworkReply *>(sender());
-    if (!pReply)
-        return;
-    const QString sUuid = replyId(pReply);
-    if (sUuid.isEmpty()) {
-        clearReply(pReply);
+    QNetworkReply *pReply = request.pReply;
+    // Of probes challenged together on one connection, Qt asks for only one; the others go out again too.
+    if (request.bProbe && request.iEndCode == 0 &&
+        pReply->error() == QNetworkReply::AuthenticationRequiredError &&
+        (request.bChallenged || request.pCredentials->bChallenged)) {
+        prResendProbe(request);
         return;
     }
-    const QString sUrl = logUrl(pReply);
-    const QString sDownloadFilename = pReply->property(cPropertyDownloadFilename).toString();
-
-    int iError = prResultCode(pReply, sUuid);
+    if (request.sUuid.isEmpty()) {
+        clearReply(request);
+        return;
+    }
+    const QString sUuid = request.sUuid;
+    const QString sUrl = request.sLogUrl;
+    int iError = prResultCode(request);
     QByteArray baResult;
     if (iError == 0) {
-        if (!prStoreData(pReply, sUuid))
+        if (!prStoreData(request) || !isBodyComplete(request))
             iError = 103;
-        else if (sDownloadFilename.isEmpty())
-            baResult = mapReplyData.value(sUuid);
-        else if (!prCommitDownload(sUuid, sDownloadFilename))
+        else if (request.sDownloadFilename.isEmpty())
+            baResult = request.baData;
+        else if (!prCommitDownload(request))
             iError = 103;
     }
+    // Gone before the receiver runs: it may send the identifier's next request from its slot.
+    clearReply(request);
 
     if (iError == 0) {
         emit signal_log(QStringLiteral("Request finished ok: %1 (%2)").arg(sUrl, sUuid));
@@ -141,83 +98,75 @@ void NetworkHandlerKestrol::slotFinished()
         emit signal_log(QStringLiteral("Request finished with error: %1 (%2)").arg(sUrl, sUuid));
         emit signal_requestFinished(sUuid, QByteArray(), iError, QStringLiteral("Finished error"));
     }
-    clearReply(pReply);
 }
 
-int NetworkHandlerKestrol::prResultCode(QNetworkReply *pReply, const QString &sUuid)
+int NetworkHandlerKestrol::prResultCode(Request &request)
 {
-    switch (pReply->error()) {
+    QNetworkReply *pReply = request.pReply;
+    const QNetworkReply::NetworkError error = pReply->error();
+    if (error != QNetworkReply::NoError) {
+        emit signal_log(QStringLiteral("Error: %1 / %2 (%3)")
+                            .arg(request.sLogUrl, LogText::scrubbed(pReply->errorString()), request.sUuid));
+    }
+    if (request.iEndCode != 0) {
+        if (!request.sEndLine.isEmpty())
+            emit signal_log(request.sEndLine);
+        return request.iEndCode;
+    }
+    switch (error) {
     case QNetworkReply::NoError: {
-        // A redirect that the access manager's policy did not follow carries nothing of what was asked for;
-        // reporting it as success would tell the host that a command ran when it never reached the device.
+        // A redirect that was not followed carries nothing of what was asked for; reporting it as success
+        // would tell the host that a command ran when it never reached the device.
         const int iStatus = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (iStatus >= 300 && iStatus < 400 && iStatus != 304) {
             emit signal_log(QStringLiteral("Redirect not followed: %1 -> %2 (%3)")
-                                .arg(logUrl(pReply),
-                                     pReply->header(QNetworkRequest::LocationHeader)
-                                         .toUrl()
-                                         .toString(QUrl::RemoveUserInfo),
-                                     sUuid));
+                                .arg(request.sLogUrl,
+                                     LogText::url(pReply->header(QNetworkRequest::LocationHeader).toUrl()),
+                                     request.sUuid));
             return 103;
         }
         return 0;
     }
     case QNetworkReply::AuthenticationRequiredError:
         return 101;
-    case QNetworkReply::OperationCanceledError:
-        // Qt ends its own transfer time-out as a cancellation too.
-        if (!mapAbortCodes.contains(sUuid))
-            emit signal_log(QStringLiteral("Request timed out: %1 (%2)").arg(logUrl(pReply), sUuid));
-        return mapAbortCodes.value(sUuid, 103);
     default:
         return 103;
     }
 }
 
-void NetworkHandlerKestrol::clearReply(QNetworkReply *pReply)
+// Ends a request from the handler's side; the reply finishes at once, which answers and clears it, so the
+// caller must not touch the request afterwards.
+void NetworkHandlerKestrol::prEnd(Request &request, int iCode, const QString &sLine)
 {
-    const QString sUuid = replyId(pReply);
-    if (!sUuid.isEmpty()) {
-        mapReplyData.remove(sUuid);
-        // The reply may still refer to its body until it is deleted itself.
-        if (QHttpMultiPart *pMultiPart = mapMultiParts.take(sUuid))
-            pMultiPart->deleteLater();
-        mapAuthenticationAttempts.remove(sUuid);
-        delete mapDownloadFiles.take(sUuid);
-        mapAbortCodes.remove(sUuid);
-    }
+    request.iEndCode = iCode;
+    request.sEndLine = sLine;
+    request.pReply->abort();
+}
+
+void NetworkHandlerKestrol::clearReply(Request &request)
+{
+    QNetworkReply *pReply = request.pReply;
+    hRequests.remove(pReply);
+    disconnect(pReply, nullptr, this, nullptr);
+    // A multipart body is the reply's child and goes with it.
     pReply->deleteLater();
+    delete &request;
+    if (hRequests.isEmpty())
+        pWatchdog->stop();
 }
 
-void NetworkHandlerKestrol::slotAuthenticationRequired(QNetworkReply *pReply, QAuthenticator *pAuthenticator)
+void NetworkHandlerKestrol::slotWatchdog()
 {
-    if (!pReply || !pAuthenticator)
-        return;
-    const QString sUuid = replyId(pReply);
-    const QString sUser = pReply->property(cPropertyUser).toString();
-    const QString sPassword = pReply->property(cPropertyPassword).toString();
-    // Also reached by replies of a host sharing the access manager; those carry no identifier.
-    if (sUuid.isEmpty() || sUser.isEmpty())
-        return;
-    if (getAuthenticationAttemptCount(sUuid) > 1) {
-        mapAbortCodes.insert(sUuid, 101);
-        pReply->abort();
-        return;
+    const qint64 iNow = clock.elapsed();
+    QList<QPointer<QNetworkReply>> lSilent;
+    for (const Request *pRequest : qAsConst(hRequests)) {
+        if (iNow - pRequest->iLastActivity > pRequest->iTimeout)
+            lSilent.append(pRequest->pReply);
     }
-    addAuthenticationAttempt(sUuid);
-    pAuthenticator->setUser(sUser);
-    pAuthenticator->setPassword(sPassword);
-    prRememberChallenge(pReply->url(), sUser, sPassword);
-    emit signal_log(QStringLiteral("Send login (slotAuthenticationRequired): %1 / %2 (%3)")
-                        .arg(sUser, QStringLiteral("******"), sUuid));
-}
-
-int NetworkHandlerKestrol::getAuthenticationAttemptCount(QString sUuid)
-{
-    return mapAuthenticationAttempts.value(sUuid, 0);
-}
-
-void NetworkHandlerKestrol::addAuthenticationAttempt(QString sUuid)
-{
-    ++mapAuthenticationAttempts[sUuid];
+    // Each abort answers a request, and the receiver may act on the handler.
+    for (const QPointer<QNetworkReply> &pReply : qAsConst(lSilent)) {
+        if (Request *pRequest = hRequests.value(pReply.data()))
+            prEnd(*pRequest, 103,
+                  QStringLiteral("Request timed out: %1 (%2)").arg(pRequest->sLogUrl, pRequest->sUuid));
+    }
 }

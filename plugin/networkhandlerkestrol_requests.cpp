@@ -1,13 +1,13 @@
 #include "networkhandlerkestrol.h"
 
 #include "logging.h"
+#include "logtext.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
-#include <QNetworkRequest>
+#include <QSaveFile>
 #include <QTimer>
 
 namespace {
@@ -19,60 +19,73 @@ int timeoutFromEnvironment(const char *pcName, int iDefault)
     return bOk && iValue > 0 ? iValue : iDefault;
 }
 
-QString originOf(const QUrl &url)
+QByteArray basicAuthorization(const QString &sUser, const QString &sPassword)
 {
-    const QString sScheme = url.scheme().toLower();
-    const int iPort = url.port(sScheme == QLatin1String("https") ? 443 : 80);
-    return QStringLiteral("%1://%2:%3").arg(sScheme, url.host(), QString::number(iPort));
-}
-
-QByteArray credentialDigest(const QString &sUser, const QString &sPassword)
-{
-    return QCryptographicHash::hash((sUser + QLatin1Char('\n') + sPassword).toUtf8(),
-                                    QCryptographicHash::Sha256);
+    return "Basic " + (sUser + QLatin1Char(':') + sPassword).toLocal8Bit().toBase64();
 }
 
 } // namespace
 
 NetworkHandlerKestrol::NetworkHandlerKestrol(QNetworkAccessManager *pManager, QObject *parent)
-    : QObject(parent), pNetworkAccessManager(pManager),
+    : QObject(parent), pNetworkAccessManager(pManager), pWatchdog(new QTimer(this)),
+      locale(QLocale::system()),
       // Inactivity limits; tests lower them through the environment.
       iTransferTimeout(timeoutFromEnvironment("KESTROL_TRANSFER_TIMEOUT_MS", 60 * 1000)),
       // A device may check a whole image before it answers an upload.
       iUploadTimeout(timeoutFromEnvironment("KESTROL_UPLOAD_TIMEOUT_MS", 600 * 1000))
 {
-    connect(pNetworkAccessManager, SIGNAL(authenticationRequired(QNetworkReply *, QAuthenticator *)), this,
-            SLOT(slotAuthenticationRequired(QNetworkReply *, QAuthenticator *)));
+    clock.start();
+    // One coarse timer for every request: a timer per reply costs Qt a linear search of all its timers
+    // whenever one is stopped, which made a burst's cost grow with the square of its size.
+    pWatchdog->setInterval(qBound(10, qMin(iTransferTimeout, iUploadTimeout) / 8, 1000));
+    connect(pWatchdog, &QTimer::timeout, this, &NetworkHandlerKestrol::slotWatchdog);
+    connect(pNetworkAccessManager, &QNetworkAccessManager::authenticationRequired, this,
+            &NetworkHandlerKestrol::slotAuthenticationRequired);
 }
 
-// Replies still in flight stay with the access manager; their multipart bodies are not deleted because
-// the manager may still be reading them.
-NetworkHandlerKestrol::~NetworkHandlerKestrol() = default;
+// Requests in flight are abandoned: never answered, their uncommitted download files removed. Their replies
+// belong to the access manager and may outlive the handler, so they are cut off from it and aborted; a
+// multipart body goes with its reply.
+NetworkHandlerKestrol::~NetworkHandlerKestrol()
+{
+    for (Request *pRequest : qAsConst(hRequests)) {
+        if (pNetworkAccessManager) {
+            disconnect(pRequest->pReply, nullptr, this, nullptr);
+            pRequest->pReply->abort();
+            pRequest->pReply->deleteLater();
+        }
+        delete pRequest;
+    }
+}
 
 void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestUrl, QString sUser,
                                                 QString sPassword, QString sDownloadFilename,
                                                 QHash<QString, QString> hCookies, QString sCertificatePin)
 {
-    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new get-request with empty url. (%1)").arg(sUuid));
         return;
     }
-    emit signal_log(QStringLiteral("Got new get-request: %1 (%2)").arg(sRequestUrl, sUuid));
+    std::unique_ptr<Request> pRequest = prNewRequest(sUuid, sRequestUrl, sUser, sPassword, sCertificatePin);
+    const QString sLogUrl = pRequest->sLogUrl;
+    emit signal_log(QStringLiteral("Got new get-request: %1 (%2)").arg(sLogUrl, sUuid));
+    pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest request = prCreateRequest(sRequestUrl, hCookies, iTransferTimeout);
-    // Once an origin has challenged, Qt's authenticator answers for it (Digest included); a raw Basic
-    // header would override the header Qt computes and every later request would be refused.
-    if (!prPrepareAuthentication(request, sUser, sPassword))
-        request.setRawHeader("Authorization",
-                             "Basic " + (sUser + QLatin1Char(':') + sPassword).toLocal8Bit().toBase64());
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
-    request.setRawHeader("Accept", "*/*");
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
+    // Devices and hosts rely on Basic credentials up front until the device has challenged them.
+    const bool bRawBasic = !pRequest->pCredentials->bChallenged;
+    if (bRawBasic)
+        networkRequest.setRawHeader("Authorization", basicAuthorization(sUser, sPassword));
+    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
+    networkRequest.setRawHeader("Accept", "*/*");
+    prApplyCredentials(networkRequest, *pRequest, bRawBasic);
 
-    QNetworkReply *pReply = pNetworkAccessManager->get(request);
-    prSetReplyProperties(pReply, sUuid, sUser, sPassword, sDownloadFilename);
-    connectReply(pReply);
-    emit signal_log(QStringLiteral("Send get-request: %1 (%2)").arg(sRequestUrl, sUuid));
+    QNetworkReply *pReply = pNetworkAccessManager->get(networkRequest);
+    // Downloads are streamed to disk; without a bound Qt reads ahead of the file without limit.
+    if (!sUuid.isEmpty() && !sDownloadFilename.isEmpty())
+        pReply->setReadBufferSize(4 * 1024 * 1024);
+    prTrack(std::move(pRequest), pReply, iTransferTimeout);
+    emit signal_log(QStringLiteral("Send get-request: %1 (%2)").arg(sLogUrl, sUuid));
 }
 
 void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestUrl, QString sUser,
@@ -80,19 +93,20 @@ void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestU
                                                 QString sBodyText, QHash<QString, QString> hCookies,
                                                 QString sCertificatePin)
 {
-    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new put-request with empty url. (%1)").arg(sUuid));
         return;
     }
-    emit signal_log(QStringLiteral("Got new put-request: %1 (%2)").arg(sRequestUrl, sUuid));
+    std::unique_ptr<Request> pRequest = prNewRequest(sUuid, sRequestUrl, sUser, sPassword, sCertificatePin);
+    const QString sLogUrl = pRequest->sLogUrl;
+    emit signal_log(QStringLiteral("Got new put-request: %1 (%2)").arg(sLogUrl, sUuid));
+    pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest request = prCreateRequest(sRequestUrl, hCookies, iTransferTimeout);
-    prPrepareAuthentication(request, sUser, sPassword);
-    QNetworkReply *pReply = pNetworkAccessManager->put(request, sBodyText.toLatin1());
-    prSetReplyProperties(pReply, sUuid, sUser, sPassword, sDownloadFilename);
-    connectReply(pReply);
-    emit signal_log(QStringLiteral("Send put-request: %1 (%2)").arg(sRequestUrl, sUuid));
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
+    prApplyCredentials(networkRequest, *pRequest, false);
+    QNetworkReply *pReply = pNetworkAccessManager->put(networkRequest, sBodyText.toLatin1());
+    prTrack(std::move(pRequest), pReply, iTransferTimeout);
+    emit signal_log(QStringLiteral("Send put-request: %1 (%2)").arg(sLogUrl, sUuid));
 }
 
 void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequestUrl, QString sUser,
@@ -100,62 +114,59 @@ void NetworkHandlerKestrol::prRequestPostCommand(QString sUuid, QString sRequest
                                                  QString sPostName, QString sBodyText,
                                                  QHash<QString, QString> hCookies, QString sCertificatePin)
 {
-    Q_UNUSED(sCertificatePin)
     if (sRequestUrl.isEmpty()) {
         emit signal_log(QStringLiteral("Got new post-request with empty url (%1)").arg(sUuid));
         return;
     }
-    emit signal_log(QStringLiteral("Got new post-request: %1 (%2)").arg(sRequestUrl, sUuid));
+    std::unique_ptr<Request> pRequest = prNewRequest(sUuid, sRequestUrl, sUser, sPassword, sCertificatePin);
+    const QString sLogUrl = pRequest->sLogUrl;
+    emit signal_log(QStringLiteral("Got new post-request: %1 (%2)").arg(sLogUrl, sUuid));
 
-    QNetworkReply *pReply = nullptr;
     if (sUploadFilename.isEmpty()) {
-        QNetworkRequest request = prCreateRequest(sRequestUrl, hCookies, iTransferTimeout);
-        prPrepareAuthentication(request, sUser, sPassword);
-        pReply = pNetworkAccessManager->post(request, sBodyText.toLatin1());
-    } else {
-        const QString sUploadPath = QString(sUploadFilename).replace(QLatin1Char('\\'), QLatin1Char('/'));
-        const QString sFileName = sUploadPath.split(QLatin1Char('/')).last();
-
-        // Qt would send an unreadable file as an empty part, and a device may well accept that.
-        auto *pFile = new QFile(sUploadPath);
-        if (!pFile->open(QIODevice::ReadOnly)) {
-            emit signal_log(QStringLiteral("Could not open upload file: %1, %2 (%3)")
-                                .arg(sUploadPath, pFile->errorString(), sUuid));
-            delete pFile;
-            prFailLater(sUuid, sRequestUrl);
-            return;
-        }
-
-        auto *pMultiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        pFile->setParent(pMultiPart);
-        if (!sBodyText.isEmpty()) {
-            QHttpPart textPart;
-            textPart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                               QStringLiteral("form-data; name=\"data\""));
-            textPart.setBody(sBodyText.toLatin1());
-            pMultiPart->append(textPart);
-        }
-        QHttpPart filePart;
-        filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-        filePart.setHeader(
-            QNetworkRequest::ContentDispositionHeader,
-            QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(sPostName, sFileName));
-        filePart.setBodyDevice(pFile);
-        pMultiPart->append(filePart);
-
-        QNetworkRequest request = prCreateRequest(sRequestUrl, {}, iUploadTimeout);
-        prPrepareAuthentication(request, sUser, sPassword);
-        pReply = pNetworkAccessManager->post(request, pMultiPart);
-        // A reply without an identifier is never cleared by identifier, so its body goes with the reply.
-        if (sUuid.isEmpty())
-            pMultiPart->setParent(pReply);
-        else
-            mapMultiParts.insert(sUuid, pMultiPart);
+        QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
+        prApplyCredentials(networkRequest, *pRequest, false);
+        QNetworkReply *pReply = pNetworkAccessManager->post(networkRequest, sBodyText.toLatin1());
+        prTrack(std::move(pRequest), pReply, iTransferTimeout);
+        emit signal_log(QStringLiteral("Send post-request: %1 (%2)").arg(sLogUrl, sUuid));
+        return;
     }
-    // Credentials travel with a POST too: a device may protect reboots, resets and uploads.
-    prSetReplyProperties(pReply, sUuid, sUser, sPassword, QString());
-    connectReply(pReply);
-    emit signal_log(QStringLiteral("Send post-request: %1 (%2)").arg(sRequestUrl, sUuid));
+
+    const QString sUploadPath = QString(sUploadFilename).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString sFileName = sUploadPath.split(QLatin1Char('/')).last();
+    // Qt would send an unreadable file as an empty part, and a device may well accept that.
+    auto *pFile = new QFile(sUploadPath);
+    if (!pFile->open(QIODevice::ReadOnly)) {
+        emit signal_log(
+            QStringLiteral("Could not open upload file: %1, %2 (%3)")
+                .arg(LogText::escaped(sUploadPath), LogText::scrubbed(pFile->errorString()), sUuid));
+        delete pFile;
+        prFailLater(sUuid, sRequestUrl);
+        return;
+    }
+
+    auto *pMultiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    pFile->setParent(pMultiPart);
+    if (!sBodyText.isEmpty()) {
+        QHttpPart textPart;
+        textPart.setHeader(QNetworkRequest::ContentDispositionHeader,
+                           QStringLiteral("form-data; name=\"data\""));
+        textPart.setBody(sBodyText.toLatin1());
+        pMultiPart->append(textPart);
+    }
+    QHttpPart filePart;
+    filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
+    filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
+                       QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(sPostName, sFileName));
+    filePart.setBodyDevice(pFile);
+    pMultiPart->append(filePart);
+
+    QNetworkRequest networkRequest = prCreateRequest(*pRequest, {});
+    prApplyCredentials(networkRequest, *pRequest, false);
+    QNetworkReply *pReply = pNetworkAccessManager->post(networkRequest, pMultiPart);
+    // The reply reads the body until it is deleted itself, also when it outlives the handler.
+    pMultiPart->setParent(pReply);
+    prTrack(std::move(pRequest), pReply, iUploadTimeout);
+    emit signal_log(QStringLiteral("Send post-request: %1 (%2)").arg(sLogUrl, sUuid));
 }
 
 void NetworkHandlerKestrol::renew()
@@ -163,74 +174,73 @@ void NetworkHandlerKestrol::renew()
     pNetworkAccessManager->clearAccessCache();
 }
 
-void NetworkHandlerKestrol::connectReply(QNetworkReply *pReply)
+std::unique_ptr<NetworkHandlerKestrol::Request>
+NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sRequestUrl, const QString &sUser,
+                                    const QString &sPassword, const QString &sCertificatePin)
 {
-    connect(pReply, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
-    connect(pReply, SIGNAL(error(QNetworkReply::NetworkError)), this,
-            SLOT(slotError(QNetworkReply::NetworkError)));
-    connect(pReply, SIGNAL(sslErrors(QList<QSslError>)), this, SLOT(slotSslErrors(QList<QSslError>)));
-    connect(pReply, SIGNAL(downloadProgress(qint64, qint64)), this,
-            SLOT(slotDownloadProgress(qint64, qint64)));
-    connect(pReply, SIGNAL(uploadProgress(qint64, qint64)), this, SLOT(slotUploadProgress(qint64, qint64)));
-    connect(pReply, SIGNAL(finished()), this, SLOT(slotFinished()));
-    connect(pReply, SIGNAL(redirected(QUrl)), this, SLOT(slotRedirected(QUrl)));
+    auto pRequest = std::make_unique<Request>();
+    pRequest->sUuid = sUuid;
+    pRequest->sUser = sUser;
+    pRequest->sPassword = sPassword;
+    pRequest->sCertificatePin = sCertificatePin;
+    pRequest->originalUrl = QUrl(sRequestUrl, QUrl::TolerantMode);
+    pRequest->sLogUrl = LogText::url(sRequestUrl);
+    pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
+    return pRequest;
 }
 
-QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const QString &sRequestUrl,
-                                                       const QHash<QString, QString> &hCookies,
-                                                       int iTimeout) const
+QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
+                                                       const QHash<QString, QString> &hCookies) const
 {
-    QNetworkRequest request(QUrl(sRequestUrl, QUrl::TolerantMode));
+    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
+    QUrl url = request.originalUrl;
+    url.setUserInfo(QString());
+    QNetworkRequest networkRequest(url);
     if (!hCookies.isEmpty()) {
         QList<QNetworkCookie> lCookies;
         for (auto it = hCookies.constBegin(); it != hCookies.constEnd(); ++it)
             lCookies.append(QNetworkCookie(it.key().toLatin1(), it.value().toLatin1()));
-        request.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(lCookies));
+        networkRequest.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(lCookies));
     }
-    request.setTransferTimeout(iTimeout);
-    return request;
+    // Devices speak HTTP/1.1; Qt 6 would otherwise negotiate HTTP/2 over TLS.
+    networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Every redirect comes to slotRedirected, which decides whatever the manager's policy.
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::UserVerifiedRedirectPolicy);
+    return networkRequest;
 }
 
-// Whether the request's origin has challenged before, so that Qt's authenticator computes the
-// Authorization header. When the credentials differ from those the manager's connections hold for the
-// origin (changed device credentials), they travel once as user info of the URL: Qt then hands them to
-// every connection to the origin, where its cache would otherwise answer the next challenge with the old
-// ones and give up without asking.
-bool NetworkHandlerKestrol::prPrepareAuthentication(QNetworkRequest &request, const QString &sUser,
-                                                    const QString &sPassword)
+void NetworkHandlerKestrol::prTrack(std::unique_ptr<Request> pRequest, QNetworkReply *pReply, int iTimeout)
 {
-    const auto it = hChallengedOrigins.find(originOf(request.url()));
-    if (it == hChallengedOrigins.end())
-        return false;
-    const QByteArray baDigest = credentialDigest(sUser, sPassword);
-    if (*it != baDigest) {
-        *it = baDigest;
-        QUrl url = request.url();
-        url.setUserName(sUser, QUrl::DecodedMode);
-        url.setPassword(sPassword, QUrl::DecodedMode);
-        request.setUrl(url);
-        qCDebug(lcKestrolNetwork) << "credentials changed for" << originOf(url);
-    }
-    return true;
+    pRequest->pReply = pReply;
+    pRequest->iTimeout = iTimeout;
+    pRequest->iLastActivity = clock.elapsed();
+    Request *pTracked = pRequest.release();
+    hRequests.insert(pReply, pTracked);
+    connectReply(*pTracked);
+    if (!pWatchdog->isActive())
+        pWatchdog->start();
 }
 
-void NetworkHandlerKestrol::prRememberChallenge(const QUrl &url, const QString &sUser,
-                                                const QString &sPassword)
+// Each connection hands its slot the request, so no slot has to find out which reply is calling: Qt's
+// QObject::sender() walks every connection to the receiver, and one receiver follows every reply.
+void NetworkHandlerKestrol::connectReply(Request &request)
 {
-    hChallengedOrigins.insert(originOf(url), credentialDigest(sUser, sPassword));
-}
-
-void NetworkHandlerKestrol::prSetReplyProperties(QNetworkReply *pReply, const QString &sUuid,
-                                                 const QString &sUser, const QString &sPassword,
-                                                 const QString &sDownloadFilename)
-{
-    pReply->setProperty(cPropertyId, sUuid);
-    pReply->setProperty(cPropertyUser, sUser);
-    pReply->setProperty(cPropertyPassword, sPassword);
-    pReply->setProperty(cPropertyDownloadFilename, sDownloadFilename);
-    // Downloads are streamed to disk; without a bound Qt reads ahead of the file without limit.
-    if (!sUuid.isEmpty() && !sDownloadFilename.isEmpty())
-        pReply->setReadBufferSize(4 * 1024 * 1024);
+    QNetworkReply *pReply = request.pReply;
+    Request *pRequest = &request;
+    connect(pReply, &QNetworkReply::readyRead, this, [this, pRequest] { slotReadyRead(*pRequest); });
+    connect(pReply, &QNetworkReply::downloadProgress, this,
+            [this, pRequest](qint64 iReceived, qint64 iTotal) {
+                slotDownloadProgress(*pRequest, iReceived, iTotal);
+            });
+    connect(pReply, &QNetworkReply::uploadProgress, this,
+            [this, pRequest](qint64 iSent, qint64 iTotal) { slotUploadProgress(*pRequest, iSent, iTotal); });
+    connect(pReply, &QNetworkReply::sslErrors, this,
+            [this, pRequest](const QList<QSslError> &lSslError) { slotSslErrors(*pRequest, lSslError); });
+    connect(pReply, &QNetworkReply::encrypted, this, [this, pRequest] { slotEncrypted(*pRequest); });
+    connect(pReply, &QNetworkReply::redirected, this,
+            [this, pRequest](const QUrl &url) { slotRedirected(*pRequest, url); });
+    connect(pReply, &QNetworkReply::finished, this, [this, pRequest] { slotFinished(*pRequest); });
 }
 
 // Ends a request that was never sent. The caller may hold a lock that the receiver takes, so the
@@ -239,7 +249,7 @@ void NetworkHandlerKestrol::prFailLater(const QString &sUuid, const QString &sRe
 {
     if (sUuid.isEmpty())
         return;
-    const QString sUrl = QUrl(sRequestUrl, QUrl::TolerantMode).toString();
+    const QString sUrl = LogText::url(sRequestUrl);
     QTimer::singleShot(0, this, [this, sUuid, sUrl]() {
         emit signal_log(QStringLiteral("Request finished with error: %1 (%2)").arg(sUrl, sUuid));
         emit signal_requestFinished(sUuid, QByteArray(), 103, QStringLiteral("Finished error"));

@@ -26,17 +26,24 @@ QString withTrailingSlash(const QString &sPath)
     return sPath.endsWith(QLatin1Char('/')) ? sPath : sPath + QLatin1Char('/');
 }
 
+// An absolute directory as the file system resolves it ("..", "." and symbolic links). One that does not
+// exist cannot be written into; it is only cleaned.
+QString realDirectory(const QString &sAbsoluteDir)
+{
+    const QString sCanonical = QFileInfo(sAbsoluteDir).canonicalFilePath();
+    return sCanonical.isEmpty() ? QDir::cleanPath(sAbsoluteDir) : sCanonical;
+}
+
 } // namespace
 
 QString SettingsExport::resolveDestination(const QString &sDestination)
 {
     if (sDestination.isEmpty())
-        return withTrailingSlash(QDir::currentPath());
+        return withTrailingSlash(realDirectory(QDir::currentPath()));
     const QFileInfo info(sDestination);
-    const QString sAbsolute = QDir::cleanPath(info.absoluteFilePath());
     if (info.isDir() || sDestination.endsWith(QLatin1Char('/')))
-        return withTrailingSlash(sAbsolute);
-    return sAbsolute;
+        return withTrailingSlash(realDirectory(info.absoluteFilePath()));
+    return withTrailingSlash(realDirectory(info.absolutePath())) + info.fileName();
 }
 
 QString SettingsExport::filePath(const QString &sResolvedDestination, const QDateTime &dtNow)

@@ -7,7 +7,8 @@
 // Where a settings backup is fetched from and where it is written.
 namespace SettingsExport {
 
-// The local destination named by the host, made absolute against the current directory: an existing
+// The local destination named by the host as the real absolute path that a write to it reaches: relative
+// to the current directory, with "..", "." and symbolic links of its directory resolved. An existing
 // directory (or a path ending in "/") comes back with a trailing "/", anything else as a file path; an
 // empty name means the current directory.
 QString resolveDestination(const QString &sDestination);

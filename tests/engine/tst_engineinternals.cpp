@@ -69,6 +69,8 @@ private slots:
     void submissionDuringTickWaitsForNextTick();
     void answerComesAfterRemoval();
     void burstOverManyDevices();
+    void handOver_data();
+    void handOver();
 
     void downloadUrl_data();
     void downloadUrl();
@@ -270,11 +272,13 @@ void TstEngineInternals::burstOverManyDevices()
 {
     const QString sBusy = addDevice("busy");
     QStringList lUuids;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 500; ++i)
         lUuids << pPlugin->requestApiCommand(sBusy, i % 2 ? "API_CMD_GET_CONFIG" : "API_CMD_LOGIN_CHECK", {});
     for (int i = 0; i < 500; ++i)
-        lUuids << pPlugin->requestApiCommand(addDevice(QStringLiteral("v%1").arg(i)), "API_CMD_GET_CONFIG",
-                                             {});
+        addDevice(QStringLiteral("v%1").arg(i));
+    for (int i = 0; i < 2500; ++i)
+        lUuids << pPlugin->requestApiCommand(QStringLiteral("v%1").arg(i % 500),
+                                             i % 4 ? "API_CMD_GET_CONFIG" : "API_CMD_SNAPSHOT", {1});
     pPlugin->pTimer->start();
 
     QVERIFY(QTest::qWaitFor([&] { return pHost->lAnswers.size() >= lUuids.size(); }, 60000));
@@ -288,6 +292,55 @@ void TstEngineInternals::burstOverManyDevices()
     QCOMPARE(lAnswered, QSet<QString>(lUuids.cbegin(), lUuids.cend()));
     QVERIFY(pPlugin->hSentRequests.isEmpty());
     QVERIFY(pPlugin->queued().isEmpty());
+}
+
+void TstEngineInternals::handOver_data()
+{
+    QTest::addColumn<int>("submitAt");     // the answer in whose slot the host submits more; 0: none
+    QTest::addColumn<int>("nestedLoopAt"); // the answer in whose slot the host runs an event loop; 0: none
+
+    QTest::newRow("burst") << 0 << 0;
+    QTest::newRow("host submits during the hand-over") << 60000 << 0;
+    QTest::newRow("host submits and runs an event loop") << 60000 << 60000;
+}
+
+// A burst larger than one hand-over leaves the host's event loop free in between (its timer keeps firing),
+// and neither the split, nor a tick or a nested event loop in between, reorders or repeats a request.
+void TstEngineInternals::handOver()
+{
+    QFETCH(int, submitAt);
+    QFETCH(int, nestedLoopAt);
+    QStringList lSubmitted;
+    QStringList lAnswered;
+    int iHostTimerFired = 0;
+    QTimer hostTimer;
+    hostTimer.setInterval(10);
+    connect(&hostTimer, &QTimer::timeout,
+            [&] { iHostTimerFired += !lAnswered.isEmpty() && lAnswered.size() < lSubmitted.size() ? 1 : 0; });
+    connect(pPlugin.get(), &DeviceApiInterface::signal_apiResponse, [&](const QString &sUuid) {
+        lAnswered << sUuid;
+        if (lAnswered.size() == submitAt) {
+            for (int i = 0; i < 10; ++i)
+                lSubmitted << pPlugin->requestApiCommand("nosuch", "API_CMD_GET_CONFIG", {});
+        }
+        if (lAnswered.size() == nestedLoopAt) {
+            QEventLoop loop;
+            QTimer::singleShot(250, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+    });
+
+    // Unknown devices: every request is answered as it is handed over, in hand-over order.
+    for (int i = 0; i < 100000; ++i)
+        lSubmitted << pPlugin->requestApiCommand(QStringLiteral("nosuch%1").arg(i % 7), "API_CMD_GET_CONFIG",
+                                                 {});
+    pPlugin->pTimer->start();
+    hostTimer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(lAnswered.size(), lSubmitted.size(), 60000);
+    QTest::qWait(250);
+    QCOMPARE(lAnswered.size(), lSubmitted.size());
+    QVERIFY(lAnswered == lSubmitted);
+    QVERIFY2(iHostTimerFired >= 3, qPrintable(QString::number(iHostTimerFired)));
 }
 
 void TstEngineInternals::downloadUrl_data()
@@ -348,6 +401,12 @@ void TstEngineInternals::destination_data()
                           << "sub/x.ndb";
     QTest::newRow("file outside") << "sub/../y.ndb"
                                   << "y.ndb";
+    QTest::newRow("climbing above the root") << "../../../../../../../../../../../../../..<dir>/z.ndb"
+                                             << "z.ndb";
+    QTest::newRow("through a linked directory") << "link/x.ndb"
+                                                << "sub/x.ndb";
+    QTest::newRow("linked directory") << "link"
+                                      << "sub/*";
 }
 
 void TstEngineInternals::destination()
@@ -356,9 +415,10 @@ void TstEngineInternals::destination()
     QFETCH(QString, file);
     const QString sDir = QDir(pTemp->path()).canonicalPath();
     QVERIFY(QDir(sDir).mkpath("sub"));
+    QVERIFY(QFile::link(sDir + "/sub", sDir + "/link"));
     const QString sPrevious = QDir::currentPath();
     QDir::setCurrent(sDir);
-    const QString sResolved = SettingsExport::resolveDestination(parameter);
+    const QString sResolved = SettingsExport::resolveDestination(parameter.replace("<dir>", sDir));
     QDir::setCurrent(sPrevious);
 
     const QDateTime dtNow(QDate(2024, 3, 5), QTime(8, 9, 10, 11));

@@ -1,4 +1,4 @@
-// The device table, the device record of this family, request records and request intake, seen from inside.
+// The device table, certificate pins, the certificate countdown and request intake, seen from inside.
 #include "apikestrolplugin.h"
 #include "apirequestcommand.h"
 #include "kestroldevice.h"
@@ -6,10 +6,13 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
 #include <QtTest>
 #include <thread>
 
 namespace {
+
+const QString sOldPin = QString(64, 'f');
 
 class TestPlugin : public ApiKestrolPlugin
 {
@@ -19,6 +22,7 @@ public:
     using ApiKestrolPlugin::prApiCertificateLogin;
 
     KestrolDevice *device(const QString &sId) const { return qobject_cast<KestrolDevice *>(getDevice(sId)); }
+    void tick() { QMetaObject::invokeMethod(this, "onTimer", Qt::DirectConnection); }
     QStringList queuedIds()
     {
         QMutexLocker locker(&mutexRequests);
@@ -27,13 +31,6 @@ public:
             lIds << pRequest->sUuid;
         return lIds;
     }
-};
-
-class TestDevice : public KestrolDevice
-{
-public:
-    using KestrolDevice::iApiCertificateValidity;
-    using KestrolDevice::KestrolDevice;
 };
 
 } // namespace
@@ -49,15 +46,12 @@ private slots:
     void changeDevice();
     void deleteDeviceDestroysIt();
     void devicesDestroyedWithPlugin();
-    void countdown_data();
-    void countdown();
-    void certificateValidity();
-    void deviceQueue();
-    void requestRecord();
+    void certificatePin_data();
+    void certificatePin();
+    void countdownAgesWithTicks();
     void intakeQueuesInCallOrder();
     void intakeFromAnotherThread();
     void certificateLoginGoesFirst();
-    void nothingLeavesBeforeInit();
 };
 
 void TstDeviceModel::deviceKind_data()
@@ -70,7 +64,6 @@ void TstDeviceModel::deviceKind_data()
     QTest::newRow("recorder") << QVariantList{"Network RECORDER"} << "recorder";
     QTest::newRow("both words") << QVariantList{"recorder with camera"} << "camera";
     QTest::newRow("neither") << QVariantList{"sensor"} << "unknown";
-    QTest::newRow("kind word in second parameter") << QVariantList{"sensor", "camera"} << "unknown";
     QTest::newRow("no text form") << QVariantList{QVariant::fromValue(QSize(1, 2))} << "unknown";
     QTest::newRow("number") << QVariantList{42} << "unknown";
 }
@@ -143,76 +136,93 @@ void TstDeviceModel::devicesDestroyedWithPlugin()
     QVERIFY(pDevice.isNull());
 }
 
-void TstDeviceModel::countdown_data()
+void TstDeviceModel::certificatePin_data()
 {
-    QTest::addColumn<uint>("start");
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<uint>("remaining");
-    QTest::newRow("150 once") << 150u << 1 << 50u;
-    QTest::newRow("150 twice") << 150u << 2 << 0u;
-    QTest::newRow("below a tick") << 50u << 1 << 0u;
-    QTest::newRow("exactly a tick") << 100u << 1 << 0u;
-    QTest::newRow("zero stays") << 0u << 3 << 0u;
-    QTest::newRow("two minutes less one tick") << 120000u << 1199 << 100u;
-    QTest::newRow("two minutes") << 120000u << 1200 << 0u;
+    QTest::addColumn<QVariantList>("params");
+    QTest::addColumn<int>("created");   // createDevice's result for a new device
+    QTest::addColumn<QString>("pin");   // the new device's pin; for a refused one the old device's
+    QTest::addColumn<int>("changed");   // changeDevice's result for a device pinned with sOldPin
+    QTest::addColumn<QString>("after"); // that device's pin afterwards
+    QTest::addColumn<QString>("line");  // logged for each refusal; empty: none
+
+    const QString sHex = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    const QString sPairs =
+        "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF";
+    const QString sRefused = "Invalid certificate pin: %1 (d)";
+    QTest::newRow("no parameters") << QVariantList{} << 0 << "" << 0 << sOldPin << "";
+    QTest::newRow("kind only") << QVariantList{"camera"} << 0 << "" << 0 << sOldPin << "";
+    QTest::newRow("empty pin clears") << QVariantList{"camera", ""} << 0 << "" << 0 << ""
+                                      << "";
+    QTest::newRow("null pin clears") << QVariantList{"camera", QVariant()} << 0 << "" << 0 << ""
+                                     << "";
+    QTest::newRow("hex") << QVariantList{"camera", sHex} << 0 << sHex << 0 << sHex << "";
+    QTest::newRow("upper-case pairs") << QVariantList{"camera", sPairs} << 0 << sHex << 0 << sHex << "";
+    QTest::newRow("sha256 prefix") << QVariantList{"", "sha256:" + sHex} << 0 << sHex << 0 << sHex << "";
+    QTest::newRow("SHA256 prefix, pairs, blanks")
+        << QVariantList{"", " SHA256:" + sPairs + "\n"} << 0 << sHex << 0 << sHex << "";
+    QTest::newRow("bytes") << QVariantList{"", sHex.toLatin1()} << 0 << sHex << 0 << sHex << "";
+    QTest::newRow("kind word") << QVariantList{"sensor", "camera"} << 1 << sOldPin << 1 << sOldPin
+                               << sRefused.arg("camera");
+    QTest::newRow("one digit short") << QVariantList{"", sHex.chopped(1)} << 1 << sOldPin << 1 << sOldPin
+                                     << sRefused.arg(sHex.chopped(1));
+    QTest::newRow("one digit long") << QVariantList{"", sHex + "0"} << 1 << sOldPin << 1 << sOldPin
+                                    << sRefused.arg(sHex + "0");
+    QTest::newRow("not hex") << QVariantList{"", QString(sHex).replace('a', 'g')} << 1 << sOldPin << 1
+                             << sOldPin << sRefused.arg(QString(sHex).replace('a', 'g'));
+    QTest::newRow("pairs misplaced") << QVariantList{"", "0:1" + sPairs.mid(3)} << 1 << sOldPin << 1
+                                     << sOldPin << sRefused.arg("0:1" + sPairs.mid(3));
+    QTest::newRow("other digest") << QVariantList{"", "sha1:" + sHex} << 1 << sOldPin << 1 << sOldPin
+                                  << sRefused.arg("sha1:" + sHex);
+    QTest::newRow("control characters")
+        << QVariantList{"", "x\r\ny"} << 1 << sOldPin << 1 << sOldPin << sRefused.arg("x\\r\\ny");
+    QTest::newRow("number") << QVariantList{"", 42} << 1 << sOldPin << 1 << sOldPin << sRefused.arg("42");
+    QTest::newRow("list") << QVariantList{"", QStringList{sHex}} << 1 << sOldPin << 1 << sOldPin
+                          << sRefused.arg(sHex);
 }
 
-void TstDeviceModel::countdown()
+// A pin the plugin cannot read refuses the whole call, so no device runs unpinned by mistake.
+void TstDeviceModel::certificatePin()
 {
-    QFETCH(uint, start);
-    QFETCH(int, ticks);
-    QFETCH(uint, remaining);
-    TestDevice device("d", "http://h", "u", "p", "camera");
-    device.iApiCertificateValidity = start;
-    for (int i = 0; i < ticks; ++i)
-        device.prTimer();
-    QCOMPARE(uint(device.iApiCertificateValidity), remaining);
-    QCOMPARE(device.isApiCertificateValid(), remaining != 0);
+    QFETCH(QVariantList, params);
+    QFETCH(QString, line);
+    TestPlugin plugin;
+    QSignalSpy logs(&plugin, &ApiKestrolPlugin::signal_log);
+    QCOMPARE(plugin.createDevice("d", "http://old", "u", "p", {"camera", sOldPin}), 0);
+
+    QTEST(plugin.createDevice("e", "http://new", "u", "p", params), "created");
+    QTEST((plugin.device("e") ? plugin.device("e") : plugin.device("d"))->getCertificatePin(), "pin");
+    const int iChanged = plugin.changeDevice("d", "http://changed", "u", "p", params);
+    QTEST(iChanged, "changed");
+    QTEST(plugin.device("d")->getCertificatePin(), "after");
+    QCOMPARE(plugin.device("d")->getUrl(), QString(iChanged == 0 ? "http://changed" : "http://old"));
+
+    QStringList lLines;
+    for (const QList<QVariant> &log : qAsConst(logs))
+        lLines << log.at(1).toString().replace("(e)", "(d)");
+    const QStringList lExpected = line.isEmpty() ? QStringList() : QStringList{line, line};
+    QCOMPARE(lLines, lExpected);
 }
 
-void TstDeviceModel::certificateValidity()
+// Only a countdown that was started is aged; the others stay 0 without costing a tick anything.
+void TstDeviceModel::countdownAgesWithTicks()
 {
-    KestrolDevice device("d", "http://h", "u", "p", "camera");
-    QVERIFY(!device.isApiCertificateValid());
-    device.setApiCertificateValid();
-    QVERIFY(device.isApiCertificateValid());
-    for (int i = 0; i < 1200; ++i)
-        device.prTimer();
-    QVERIFY(!device.isApiCertificateValid());
-    device.setSessionId("s-1");
-    QCOMPARE(device.getSessionId(), QStringLiteral("s-1"));
-    QVERIFY(qobject_cast<Device *>(&device));
-    QVERIFY(device.qt_metacast("KestrolDevice"));
-    QVERIFY(device.qt_metacast("Device"));
-}
+    TestPlugin plugin;
+    plugin.createDevice("counting", "http://h", "u", "p", {});
+    plugin.createDevice("idle", "http://h", "u", "p", {});
+    plugin.createDevice("deleted", "http://h", "u", "p", {});
+    plugin.device("counting")->setApiCertificateValid();
+    plugin.device("deleted")->setApiCertificateValid();
+    plugin.deleteDevice("deleted");
 
-void TstDeviceModel::deviceQueue()
-{
-    KestrolDevice device("d", "http://h", "u", "p", "camera");
-    QVERIFY(device.getQueuedRequests().isEmpty());
-    QStringList lIds{"a", "b", "c"};
-    for (const QString &sId : lIds)
-        device.addPendingApiRequest(
-            QSharedPointer<ApiRequestCommand>::create(sId, "d", "API_CMD_SNAPSHOT", QVariantList{1}));
-    const auto lQueued = device.getQueuedRequests();
-    QCOMPARE(lQueued.size(), 3);
-    for (int i = 0; i < lIds.size(); ++i)
-        QCOMPARE(lQueued.at(i)->sUuid, lIds.at(i));
-    QVERIFY(device.getQueuedRequests().isEmpty());
-}
-
-void TstDeviceModel::requestRecord()
-{
-    ApiRequestCommand request("{id}", "dev", "API_CMD_SETTINGS_SAVE", {"x", 2});
-    QVERIFY(!request.isHttpsChanged());
-    request.setCommand("API_CMD_INTERNAL_SETTINGS_DOWNLOAD");
-    request.replaceParams({});
-    QCOMPARE(request.sUuid, QStringLiteral("{id}"));
-    QCOMPARE(request.sDeviceId, QStringLiteral("dev"));
-    QCOMPARE(request.sCommand, QStringLiteral("API_CMD_INTERNAL_SETTINGS_DOWNLOAD"));
-    QVERIFY(request.lParam.isEmpty());
-    request.setHttpsChange(true);
-    QVERIFY(request.isHttpsChanged());
+    for (int i = 0; i < 1199; ++i)
+        plugin.tick();
+    QVERIFY(plugin.device("counting")->isApiCertificateValid());
+    QVERIFY(!plugin.device("idle")->isApiCertificateValid());
+    plugin.tick();
+    QVERIFY(!plugin.device("counting")->isApiCertificateValid());
+    plugin.device("counting")->setApiCertificateValid();
+    plugin.tick();
+    QVERIFY(plugin.device("counting")->isApiCertificateValid());
 }
 
 void TstDeviceModel::intakeQueuesInCallOrder()
@@ -232,7 +242,6 @@ void TstDeviceModel::intakeQueuesInCallOrder()
     QCOMPARE(pFirst->sDeviceId, QStringLiteral("dev"));
     QCOMPARE(pFirst->sCommand, QStringLiteral("API_CMD_SNAPSHOT"));
     QCOMPARE(pFirst->lParam, QVariantList{0});
-    QCOMPARE(pFirst->parent(), &plugin);
 }
 
 void TstDeviceModel::intakeFromAnotherThread()
@@ -261,15 +270,6 @@ void TstDeviceModel::certificateLoginGoesFirst()
     QCOMPARE(plugin.lNewRequests.at(0)->sDeviceId, QStringLiteral("dev"));
     QVERIFY(plugin.lNewRequests.at(0)->lParam.isEmpty());
     QCOMPARE(plugin.lNewRequests.at(1)->sUuid, sFirst);
-}
-
-void TstDeviceModel::nothingLeavesBeforeInit()
-{
-    TestPlugin plugin;
-    plugin.createDevice("dev", "http://127.0.0.1:1", "u", "p", {});
-    const QString sUuid = plugin.requestApiCommand("dev", "API_CMD_GET_CONFIG", {});
-    QTest::qWait(300);
-    QCOMPARE(plugin.queuedIds(), QStringList{sUuid});
 }
 
 QTEST_GUILESS_MAIN(TstDeviceModel)

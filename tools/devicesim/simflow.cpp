@@ -34,6 +34,8 @@ void shapeReply(Reply &reply, const Fault &fault)
     }
     reply.bChunked = fault.chunked;
     reply.bDropMidBody = fault.dropMidBody;
+    reply.iLengthMismatch = fault.lengthMismatch;
+    reply.bBadChunk = fault.badChunk;
 }
 
 struct InFlight

@@ -92,6 +92,48 @@ void writeReply(httplib::Response &res, const Reply &reply, const std::atomic<bo
     const BodySource source(reply);
     meter.note(reply.iGeneratedBytes > 0 ? qint64(kPieceBytes) : qint64(reply.baBody.size()));
 
+    if (reply.bBadChunk) {
+        // Framed by hand: the library's own chunked writer only produces valid framing.
+        const QByteArray baBody = reply.baBody;
+        res.set_header("Transfer-Encoding", "chunked");
+        res.set_content_provider(sContentType, [baBody](size_t, httplib::DataSink &sink) {
+            const QByteArray baFirst = baBody.left(baBody.size() / 2);
+            const QByteArray baWire = QByteArray::number(baFirst.size(), 16) + "\r\n" + baFirst +
+                                      "\r\nzz\r\n" + baBody.mid(baFirst.size()) + "\r\n0\r\n\r\n";
+            sink.write(baWire.constData(), size_t(baWire.size()));
+            sink.done();
+            return true;
+        });
+        return;
+    }
+    if (reply.iLengthMismatch != 0 && reply.bChunked) {
+        // Both framings at once, contradicting each other; the chunks carry the whole body.
+        res.set_header("Content-Length", std::to_string(reply.baBody.size() + reply.iLengthMismatch));
+        const QByteArray baBody = reply.baBody;
+        res.set_chunked_content_provider(sContentType, [baBody](size_t iOffset, httplib::DataSink &sink) {
+            if (iOffset == 0)
+                sink.write(baBody.constData(), size_t(baBody.size()));
+            else
+                sink.done();
+            return true;
+        });
+        return;
+    }
+    if (reply.iLengthMismatch != 0) {
+        // The whole body goes out in one write, whatever length was declared; a longer declaration is never
+        // met and the connection is closed.
+        const QByteArray baBody = reply.baBody;
+        const qint64 iDeclared = qMax<qint64>(0, baBody.size() + reply.iLengthMismatch);
+        const bool bClose = reply.iLengthMismatch > 0;
+        res.set_content_provider(size_t(iDeclared), sContentType,
+                                 [baBody, bClose](size_t iOffset, size_t, httplib::DataSink &sink) {
+                                     if (iOffset > 0)
+                                         return false;
+                                     sink.write(baBody.constData(), size_t(baBody.size()));
+                                     return !bClose;
+                                 });
+        return;
+    }
     if (!reply.bChunked && !reply.bDropMidBody && !reply.bCloseAfter && reply.iGeneratedBytes == 0) {
         res.set_content(reply.baBody.constData(), size_t(reply.baBody.size()), sContentType);
         return;

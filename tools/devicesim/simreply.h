@@ -20,9 +20,11 @@ struct Reply
     QByteArray baBody;
     qint64 iGeneratedBytes = 0; // > 0: this many bytes made up while sending, instead of baBody
     QList<QPair<QByteArray, QByteArray>> lHeaders;
-    bool bChunked = false;     // no Content-Length, several chunks
-    bool bDropMidBody = false; // half of the body, then the connection is closed
-    bool bCloseAfter = false;  // whole answer, then the connection is closed (the request stream is unusable)
+    bool bChunked = false;      // no Content-Length, several chunks
+    bool bDropMidBody = false;  // half of the body, then the connection is closed
+    qint64 iLengthMismatch = 0; // declared length minus the length sent
+    bool bBadChunk = false;     // chunked framing with a malformed chunk-size line
+    bool bCloseAfter = false; // whole answer, then the connection is closed (the request stream is unusable)
 
     void addHeader(const QByteArray &baName, const QByteArray &baValue)
     {
