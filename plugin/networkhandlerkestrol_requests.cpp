@@ -228,7 +228,10 @@ void NetworkHandlerKestrol::connectReply(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
     Request *pRequest = &request;
-    connect(pReply, &QNetworkReply::readyRead, this, [this, pRequest] { slotReadyRead(*pRequest); });
+    // A body kept in memory is read once, at the end: the reply buffers it anyway. Only a download is
+    // taken as it arrives, so that it goes to disk rather than into memory.
+    if (!request.sDownloadFilename.isEmpty())
+        connect(pReply, &QNetworkReply::readyRead, this, [this, pRequest] { slotReadyRead(*pRequest); });
     connect(pReply, &QNetworkReply::downloadProgress, this,
             [this, pRequest](qint64 iReceived, qint64 iTotal) {
                 slotDownloadProgress(*pRequest, iReceived, iTotal);
