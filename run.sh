@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# Build, test and try the plugin. Usage: ./run.sh [build|test|demo|bench]
+# Build, test and try the plugin. Usage: ./run.sh [build|test|demo|bench|package] [--qt6] [ARGS...]
+# Qt 5.15 by default; --qt6 (or KESTROL_QT_MAJOR=6) builds against Qt 6 in its own build directory, the
+# Qt 5 one with "-qt6" appended (build-qt6/ unless KESTROL_BUILD_DIR names another).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-build_dir="${KESTROL_BUILD_DIR:-$here/build}"
-packages=(build-essential cmake ninja-build pkg-config qtbase5-dev libcpp-httplib-dev libssl-dev)
+cmd="${1:-build}"
+shift || true
+qt_major="${KESTROL_QT_MAJOR:-5}"
+args=()
+for arg in "$@"; do
+    case "$arg" in
+    --qt6) qt_major=6 ;;
+    --qt5) qt_major=5 ;;
+    *) args+=("$arg") ;;
+    esac
+done
+case "$qt_major" in
+5) qt_package=qtbase5-dev suffix="" build_suffix="" ;;
+6) qt_package=qt6-base-dev suffix="-qt6" build_suffix="-qt6" ;;
+*) echo "run.sh: KESTROL_QT_MAJOR must be 5 or 6, not $qt_major" >&2; exit 2 ;;
+esac
+build_dir="${KESTROL_BUILD_DIR:-$here/build}$build_suffix"
+packages=(build-essential cmake ninja-build pkg-config "$qt_package" libcpp-httplib-dev libssl-dev)
 
 install_missing_packages() {
     local missing=()
@@ -27,11 +45,10 @@ configure_and_build() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROL_WERROR="$werror" \
-        "${launcher[@]}" >/dev/null
+        -DKESTROL_QT_MAJOR="$qt_major" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$build_dir" -j "$(nproc)"
 }
 
-cmd="${1:-build}"
 case "$cmd" in
 build)
     configure_and_build
@@ -42,16 +59,21 @@ test)
     ;;
 demo)
     configure_and_build
-    shift || true
-    "$build_dir/bin/kestrolctl" demo "$@"
+    "$build_dir/bin/kestrolctl$suffix" demo "${args[@]}"
     ;;
 bench)
     configure_and_build
-    shift || true
-    "$build_dir/bin/bench_load" "$@"
+    "$build_dir/bin/bench_load" "${args[@]}"
+    ;;
+package)
+    # dpkg-shlibdeps and file let cpack compute each package's library dependencies.
+    packages+=(dpkg-dev file)
+    configure_and_build -DCMAKE_INSTALL_PREFIX=/usr
+    (cd "$build_dir" && cpack -G DEB)
+    ls "$build_dir"/packages/*.deb
     ;;
 *)
-    echo "usage: $0 [build|test|demo|bench]" >&2
+    echo "usage: $0 [build|test|demo|bench|package] [--qt6] [ARGS...]" >&2
     exit 2
     ;;
 esac
