@@ -223,7 +223,8 @@ void NetworkHandlerKestrol::prTrack(std::unique_ptr<Request> pRequest, QNetworkR
 }
 
 // Each connection hands its slot the request, so no slot has to find out which reply is calling: Qt's
-// QObject::sender() walks every connection to the receiver, and one receiver follows every reply.
+// QObject::sender() walks every connection to the receiver, and one receiver follows every reply. Every
+// connection costs the reply allocations and its end a search, so a reply gets only those it can use.
 void NetworkHandlerKestrol::connectReply(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
@@ -236,11 +237,18 @@ void NetworkHandlerKestrol::connectReply(Request &request)
             [this, pRequest](qint64 iReceived, qint64 iTotal) {
                 slotDownloadProgress(*pRequest, iReceived, iTotal);
             });
-    connect(pReply, &QNetworkReply::uploadProgress, this,
-            [this, pRequest](qint64 iSent, qint64 iTotal) { slotUploadProgress(*pRequest, iSent, iTotal); });
-    connect(pReply, &QNetworkReply::sslErrors, this,
-            [this, pRequest](const QList<QSslError> &lSslError) { slotSslErrors(*pRequest, lSslError); });
-    connect(pReply, &QNetworkReply::encrypted, this, [this, pRequest] { slotEncrypted(*pRequest); });
+    // A GET sends no body.
+    if (pReply->operation() != QNetworkAccessManager::GetOperation) {
+        connect(pReply, &QNetworkReply::uploadProgress, this, [this, pRequest](qint64 iSent, qint64 iTotal) {
+            slotUploadProgress(*pRequest, iSent, iTotal);
+        });
+    }
+    // Plain HTTP has no handshake, and a redirect to another scheme is never followed.
+    if (request.originalUrl.scheme() != QLatin1String("http")) {
+        connect(pReply, &QNetworkReply::sslErrors, this,
+                [this, pRequest](const QList<QSslError> &lSslError) { slotSslErrors(*pRequest, lSslError); });
+        connect(pReply, &QNetworkReply::encrypted, this, [this, pRequest] { slotEncrypted(*pRequest); });
+    }
     connect(pReply, &QNetworkReply::redirected, this,
             [this, pRequest](const QUrl &url) { slotRedirected(*pRequest, url); });
     connect(pReply, &QNetworkReply::finished, this, [this, pRequest] { slotFinished(*pRequest); });
