@@ -140,7 +140,8 @@ private:
     void slotFinished(Request &request);
     void slotWatchdog();
     bool isRefusedProbe(const Request &request) const;
-    void prReportProgress(Request &request, const QString &sText, qint64 iBytesDone, qint64 iBytesTotal);
+    void prReportProgress(Request &request, QLatin1String sText, qint64 iBytesDone, qint64 iBytesTotal);
+    QString prDataSize(qint64 iBytes);
     int prResultCode(Request &request);
     void prEnd(Request &request, int iCode, const QString &sLine);
     void clearReply(Request &request);
@@ -161,6 +162,8 @@ private:
     QTimer *pWatchdog;
     QElapsedTimer clock;
     QLocale locale;
+    // Byte counts as progress lines show them; a fleet's replies to one command mostly share their size.
+    QHash<qint64, QString> hDataSizes;
     int iTransferTimeout;
     int iUploadTimeout;
 };

@@ -68,7 +68,7 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     }
     std::unique_ptr<Request> pRequest = prNewRequest(sUuid, sRequestUrl, sUser, sPassword, sCertificatePin);
     const QString sLogUrl = pRequest->sLogUrl;
-    emit signal_log(QStringLiteral("Got new get-request: %1 (%2)").arg(sLogUrl, sUuid));
+    emit signal_log(LogText::requestLine(QLatin1String("Got new get-request: "), sLogUrl, sUuid));
     pRequest->sDownloadFilename = sDownloadFilename;
 
     QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
@@ -85,7 +85,7 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     if (!sUuid.isEmpty() && !sDownloadFilename.isEmpty())
         pReply->setReadBufferSize(4 * 1024 * 1024);
     prTrack(std::move(pRequest), pReply, iTransferTimeout);
-    emit signal_log(QStringLiteral("Send get-request: %1 (%2)").arg(sLogUrl, sUuid));
+    emit signal_log(LogText::requestLine(QLatin1String("Send get-request: "), sLogUrl, sUuid));
 }
 
 void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestUrl, QString sUser,
