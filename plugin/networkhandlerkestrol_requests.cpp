@@ -19,11 +19,6 @@ int timeoutFromEnvironment(const char *pcName, int iDefault)
     return bOk && iValue > 0 ? iValue : iDefault;
 }
 
-QByteArray basicAuthorization(const QString &sUser, const QString &sPassword)
-{
-    return "Basic " + (sUser + QLatin1Char(':') + sPassword).toLocal8Bit().toBase64();
-}
-
 } // namespace
 
 NetworkHandlerKestrol::NetworkHandlerKestrol(QNetworkAccessManager *pManager, QObject *parent)
@@ -75,7 +70,7 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     // Devices and hosts rely on Basic credentials up front until the device has challenged them.
     const bool bRawBasic = !pRequest->pCredentials->bChallenged;
     if (bRawBasic)
-        networkRequest.setRawHeader("Authorization", basicAuthorization(sUser, sPassword));
+        networkRequest.setRawHeader("Authorization", pRequest->pCredentials->baBasicAuthorization);
     networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
     networkRequest.setRawHeader("Accept", "*/*");
     prApplyCredentials(networkRequest, *pRequest, bRawBasic);
@@ -184,6 +179,10 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
     pRequest->sPassword = sPassword;
     pRequest->sCertificatePin = sCertificatePin;
     pRequest->originalUrl = QUrl(sRequestUrl, QUrl::TolerantMode);
+    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
+    // It needs an '@'; removing it from a URL without one would only copy the URL.
+    if (sRequestUrl.contains(QLatin1Char('@')))
+        pRequest->originalUrl.setUserInfo(QString());
     pRequest->sLogUrl = LogText::url(sRequestUrl);
     pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
     return pRequest;
@@ -192,10 +191,7 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
 QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
                                                        const QHash<QString, QString> &hCookies) const
 {
-    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
-    QUrl url = request.originalUrl;
-    url.setUserInfo(QString());
-    QNetworkRequest networkRequest(url);
+    QNetworkRequest networkRequest(request.originalUrl);
     if (!hCookies.isEmpty()) {
         QList<QNetworkCookie> lCookies;
         for (auto it = hCookies.constBegin(); it != hCookies.constEnd(); ++it)
