@@ -107,6 +107,8 @@ private:
         QString sPeerVerifyName;
         // The Basic header its GETs carry up front.
         QByteArray baBasicAuthorization;
+        // Its last GET without cookies: the next one differs only in its URL (until the set is challenged).
+        std::optional<QNetworkRequest> getRequest;
         // A GET of this set was challenged: from then on Qt's authenticator answers for it (Digest included),
         // and GET stops sending the Basic header up front.
         bool bChallenged = false;
@@ -142,6 +144,7 @@ private:
 
     // Request side.
     QNetworkRequest prCreateRequest(const Request &request, const QHash<QString, QString> &hCookies) const;
+    QNetworkRequest prCreateGetRequest(Request &request, const QHash<QString, QString> &hCookies);
     std::unique_ptr<Request> prNewRequest(const QString &sUuid, const QString &sRequestUrl,
                                           const QString &sUser, const QString &sPassword,
                                           const QString &sCertificatePin);

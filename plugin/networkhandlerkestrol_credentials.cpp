@@ -86,19 +86,24 @@ NetworkHandlerKestrol::prCredentialSet(const QUrl &url, const QString &sUser, co
     return pSet;
 }
 
+// A request that starts from its set's last GET has the set's name and reuse already; setting them again
+// would copy Qt's tables.
 void NetworkHandlerKestrol::prApplyCredentials(QNetworkRequest &networkRequest, Request &request,
                                                bool bRawBasic)
 {
-    networkRequest.setPeerVerifyName(request.pCredentials->sPeerVerifyName);
+    const QString &sPeerVerifyName = request.pCredentials->sPeerVerifyName;
+    if (networkRequest.peerVerifyName() != sPeerVerifyName)
+        networkRequest.setPeerVerifyName(sPeerVerifyName);
     const bool bUserInfo = !request.sUser.isEmpty() && !request.sPassword.isEmpty();
     request.bProbe = bRawBasic && bUserInfo;
+    const QVariant reuse(bRawBasic || !bUserInfo ? QNetworkRequest::Manual : QNetworkRequest::Automatic);
+    if (networkRequest.attribute(QNetworkRequest::AuthenticationReuseAttribute) != reuse)
+        networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, reuse);
     if (bRawBasic || !bUserInfo) {
-        networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
         if (request.bProbe)
             request.probeRequest = networkRequest;
         return;
     }
-    networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Automatic);
     QUrl url = networkRequest.url();
     url.setUserName(request.sUser, QUrl::DecodedMode);
     url.setPassword(request.sPassword, QUrl::DecodedMode);
@@ -148,6 +153,7 @@ void NetworkHandlerKestrol::slotAuthenticationRequired(QNetworkReply *pReply, QA
         // Qt gives this reply up; the request goes out again with the credentials in Qt's hands.
         request.bChallenged = true;
         request.pCredentials->bChallenged = true;
+        request.pCredentials->getRequest.reset();
     } else {
         pAuthenticator->setUser(request.sUser);
         pAuthenticator->setPassword(request.sPassword);

@@ -66,16 +66,7 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     emit signal_log(LogText::requestLine(QLatin1String("Got new get-request: "), sLogUrl, sUuid));
     pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
-    // Devices and hosts rely on Basic credentials up front until the device has challenged them.
-    const bool bRawBasic = !pRequest->pCredentials->bChallenged;
-    if (bRawBasic)
-        networkRequest.setRawHeader("Authorization", pRequest->pCredentials->baBasicAuthorization);
-    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
-    networkRequest.setRawHeader("Accept", "*/*");
-    prApplyCredentials(networkRequest, *pRequest, bRawBasic);
-
-    QNetworkReply *pReply = pNetworkAccessManager->get(networkRequest);
+    QNetworkReply *pReply = pNetworkAccessManager->get(prCreateGetRequest(*pRequest, hCookies));
     // Downloads are streamed to disk; without a bound Qt reads ahead of the file without limit.
     if (!sUuid.isEmpty() && !sDownloadFilename.isEmpty())
         pReply->setReadBufferSize(4 * 1024 * 1024);
@@ -203,6 +194,30 @@ QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
     // Every redirect comes to slotRedirected, which decides whatever the manager's policy.
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                 QNetworkRequest::UserVerifiedRedirectPolicy);
+    return networkRequest;
+}
+
+// A GET without cookies starts from its credential set's last one, with its own URL: building a request
+// takes a dozen insertions into Qt's header and attribute tables, each a copy of the table.
+QNetworkRequest NetworkHandlerKestrol::prCreateGetRequest(Request &request,
+                                                          const QHash<QString, QString> &hCookies)
+{
+    CredentialSet &set = *request.pCredentials;
+    QNetworkRequest networkRequest;
+    if (hCookies.isEmpty() && set.getRequest) {
+        networkRequest = *set.getRequest;
+        networkRequest.setUrl(request.originalUrl);
+    } else {
+        networkRequest = prCreateRequest(request, hCookies);
+        // Devices and hosts rely on Basic credentials up front until the device has challenged them.
+        if (!set.bChallenged)
+            networkRequest.setRawHeader("Authorization", set.baBasicAuthorization);
+        networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
+        networkRequest.setRawHeader("Accept", "*/*");
+    }
+    prApplyCredentials(networkRequest, request, !set.bChallenged);
+    if (hCookies.isEmpty() && !set.getRequest)
+        set.getRequest = networkRequest;
     return networkRequest;
 }
 
