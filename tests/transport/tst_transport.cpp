@@ -801,10 +801,11 @@ void TestTransport::progress_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("expectProgress");
-    QTest::newRow("download with length") << "length" << true;
-    QTest::newRow("chunked download") << "chunked" << false;
-    QTest::newRow("empty body") << "empty" << false;
-    QTest::newRow("upload") << "upload" << true;
+    QTest::addColumn<bool>("expectUploadLines");
+    QTest::newRow("download with length") << "length" << true << false;
+    QTest::newRow("chunked download") << "chunked" << false << false;
+    QTest::newRow("empty body") << "empty" << false << false;
+    QTest::newRow("upload") << "upload" << true << true;
 }
 
 // Percentages stay within 0 to 100 and end at 100; without a known total there are none.
@@ -812,6 +813,7 @@ void TestTransport::progress()
 {
     QFETCH(QString, kind);
     QFETCH(bool, expectProgress);
+    QFETCH(bool, expectUploadLines);
 
     Fault fault;
     fault.chunked = kind == "chunked";
@@ -838,6 +840,7 @@ void TestTransport::progress()
     if (expectProgress)
         QVERIFY(lValues.contains(100));
     QCOMPARE(logOf(sUuid).filter(QRegularExpression("^(Download|Upload) progress: ")).size(), lValues.size());
+    QCOMPARE(!logOf(sUuid).filter(QRegularExpression("^Upload progress: ")).isEmpty(), expectUploadLines);
 }
 
 void TestTransport::redirects_data()
