@@ -814,14 +814,15 @@ void TestTransport::progress()
     QFETCH(QString, kind);
     QFETCH(bool, expectProgress);
     QFETCH(bool, expectUploadLines);
+    const int iFullBytes = 3 * 1024 * 1024;
 
     Fault fault;
     fault.chunked = kind == "chunked";
     fault.emptyBody = kind == "empty";
-    fault.largeBodyBytes = kind == "length" ? 3 * 1024 * 1024 : 0;
+    fault.largeBodyBytes = kind == "length" ? iFullBytes : 0;
     QString sUuid;
     if (kind == "upload") {
-        sUuid = post(url("open", kFirmware), tempFile("fw.bin", QByteArray(3 * 1024 * 1024, 'u')));
+        sUuid = post(url("open", kFirmware), tempFile("fw.bin", QByteArray(iFullBytes, 'u')));
     } else {
         sim.setFault("open", kExport, fault);
         sUuid = get(url("open", kExport));
@@ -841,6 +842,9 @@ void TestTransport::progress()
         QVERIFY(lValues.contains(100));
     QCOMPARE(logOf(sUuid).filter(QRegularExpression("^(Download|Upload) progress: ")).size(), lValues.size());
     QCOMPARE(!logOf(sUuid).filter(QRegularExpression("^Upload progress: ")).isEmpty(), expectUploadLines);
+    // The line of the whole transfer shows its size as the system locale writes it.
+    const QString sFull = QLocale::system().formattedDataSize(iFullBytes, 2, QLocale::DataSizeIecFormat);
+    QCOMPARE(!logOf(sUuid).filter(" -> " + sFull + " / " + sFull + " (").isEmpty(), expectProgress);
 }
 
 void TestTransport::redirects_data()
