@@ -178,15 +178,17 @@ void ApiKestrolPlugin::onNetworkProgress(QString sUuid, int iProgress)
 void ApiKestrolPlugin::onNewApiRequest(QString sUuid, QString sDeviceId, QString sCommand,
                                        QVariantList lParam)
 {
-    QSharedPointer<ApiRequestCommand> pRequest(new ApiRequestCommand(sUuid, sDeviceId, sCommand, lParam));
+    auto pRequest = QSharedPointer<ApiRequestCommand>::create(std::move(sUuid), std::move(sDeviceId),
+                                                              std::move(sCommand), std::move(lParam));
     QMutexLocker locker(&mutexRequests);
     lNewRequests.append(pRequest);
 }
 
 void ApiKestrolPlugin::prApiCertificateLogin(KestrolDevice *pDevice)
 {
-    QSharedPointer<ApiRequestCommand> pRequest(new ApiRequestCommand(
-        QUuid::createUuid().toString(), pDevice->getId(), QStringLiteral("API_CMD_INTERNAL_LOGIN"), {}));
+    auto pRequest =
+        QSharedPointer<ApiRequestCommand>::create(QUuid::createUuid().toString(), pDevice->getId(),
+                                                  QStringLiteral("API_CMD_INTERNAL_LOGIN"), QVariantList());
     pRequest->bInternal = true;
     QMutexLocker locker(&mutexRequests);
     lNewRequests.prepend(pRequest);

@@ -2,20 +2,17 @@
 #define APIREQUESTCOMMAND_H
 
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QVariant>
 
-// The record of one request. Always held through QSharedPointer, which alone decides its life (no QObject
-// parent: removing one of many children from a parent costs a scan of all of them). Its identifier never
-// changes, also not when the request moves on to the second step of a two-step command.
-class ApiRequestCommand : public QObject
+// The record of one request. Always held through QSharedPointer, which alone decides its life. Not a QObject:
+// nothing connects to it or casts it, and a QObject would cost every request its private data and the
+// bookkeeping of a shared pointer to a QObject. Its identifier never changes, also not when the request
+// moves on to the second step of a two-step command.
+class ApiRequestCommand
 {
-    Q_OBJECT
-
 public:
-    ApiRequestCommand(QString sUuid, QString sDeviceId, QString sCommand, QList<QVariant> lParam,
-                      QObject *parent = nullptr);
+    ApiRequestCommand(QString sUuid, QString sDeviceId, QString sCommand, QList<QVariant> lParam);
 
     void setCommand(QString sValue) { sCommand = std::move(sValue); }
     void replaceParams(QList<QVariant> lValue) { lParam = std::move(lValue); }

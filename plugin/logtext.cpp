@@ -1,6 +1,7 @@
 #include "logtext.h"
 
 #include <QRegularExpression>
+#include <QStringBuilder>
 #include <QUrl>
 
 #include <algorithm>
@@ -60,4 +61,9 @@ QString LogText::scrubbed(const QString &sText)
         return escaped(sText);
     static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://)[^\\s/?#@]*@"));
     return escaped(QString(sText).replace(userInfo, QStringLiteral("\\1")));
+}
+
+QString LogText::requestLine(QLatin1String sText, const QString &sSubject, const QString &sUuid)
+{
+    return sText % sSubject % QLatin1String(" (") % sUuid % QLatin1Char(')');
 }

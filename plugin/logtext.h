@@ -16,6 +16,9 @@ QString url(const QString &sUrl);
 QString escaped(const QString &sText);
 // Free text that may quote URLs (Qt's error strings): user info removed from every URL in it, then escaped.
 QString scrubbed(const QString &sText);
+// "<sText><sSubject> (<sUuid>)", the form of a line about one request, built in one allocation: QString::arg
+// parses its pattern on every call, and every request sends several such lines.
+QString requestLine(QLatin1String sText, const QString &sSubject, const QString &sUuid);
 
 } // namespace LogText
 

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class QHttpMultiPart;
 class QNetworkAccessManager;
@@ -73,14 +74,51 @@ private slots:
 private:
     friend class TestTransport;
 
+    // What makes a credential set: an origin (scheme and host in lower case, port), a user, a password and a
+    // pin. Compared part by part, so that finding a request's set builds no text.
+    struct CredentialKey
+    {
+        QString sScheme;
+        QString sHost;
+        int iPort = 0;
+        QString sUser;
+        QString sPassword;
+        QString sCertificatePin;
+
+        friend bool operator==(const CredentialKey &key, const CredentialKey &other)
+        {
+            return key.iPort == other.iPort && key.sHost == other.sHost && key.sUser == other.sUser &&
+                   key.sPassword == other.sPassword && key.sCertificatePin == other.sCertificatePin &&
+                   key.sScheme == other.sScheme;
+        }
+        friend size_t qHash(const CredentialKey &key, size_t iSeed = 0)
+        {
+            iSeed = qHash(key.sHost, iSeed);
+            iSeed = qHash(key.sUser, iSeed);
+            iSeed = qHash(key.sPassword, iSeed);
+            return qHash(key.iPort, iSeed);
+        }
+    };
+
     // One user, password and pin towards one origin. Its requests share connections with each other only.
     struct CredentialSet
     {
-        QString sKey;
+        CredentialKey key;
         QString sPeerVerifyName;
+        // The Basic header its GETs carry up front.
+        QByteArray baBasicAuthorization;
+        // Its last GET without cookies: the next one differs only in its URL (until the set is challenged).
+        std::optional<QNetworkRequest> getRequest;
         // A GET of this set was challenged: from then on Qt's authenticator answers for it (Digest included),
         // and GET stops sending the Basic header up front.
         bool bChallenged = false;
+    };
+
+    // A request URL as Qt takes it (without user info) and as log lines show it.
+    struct ParsedUrl
+    {
+        QUrl url;
+        QString sLogUrl;
     };
 
     // Everything the handler keeps about one request in flight, found through its reply.
@@ -92,13 +130,13 @@ private:
         QString sPassword;
         QString sCertificatePin;
         QString sDownloadFilename;
-        QUrl originalUrl; // as the request was given, before any redirect
+        QUrl originalUrl; // as the request was given, without user info, before any redirect
         QString sLogUrl;  // the URL as log lines show it
         std::shared_ptr<CredentialSet> pCredentials;
         QByteArray baData;
         qint64 iReceived = 0; // body bytes taken from the reply
         std::unique_ptr<QSaveFile> pDownloadFile;
-        QNetworkRequest networkRequest; // for the second sending of a probe
+        std::optional<QNetworkRequest> probeRequest; // for the second sending of a probe
         qint64 iLastActivity = 0;
         int iTimeout = 0;
         int iAuthenticationAttempts = 0;
@@ -113,6 +151,8 @@ private:
 
     // Request side.
     QNetworkRequest prCreateRequest(const Request &request, const QHash<QString, QString> &hCookies) const;
+    QNetworkRequest prCreateGetRequest(Request &request, const QHash<QString, QString> &hCookies);
+    const ParsedUrl &prParsedUrl(const QString &sRequestUrl);
     std::unique_ptr<Request> prNewRequest(const QString &sUuid, const QString &sRequestUrl,
                                           const QString &sUser, const QString &sPassword,
                                           const QString &sCertificatePin);
@@ -140,7 +180,8 @@ private:
     void slotFinished(Request &request);
     void slotWatchdog();
     bool isRefusedProbe(const Request &request) const;
-    void prReportProgress(Request &request, const QString &sText, qint64 iBytesDone, qint64 iBytesTotal);
+    void prReportProgress(Request &request, QLatin1String sText, qint64 iBytesDone, qint64 iBytesTotal);
+    QString prDataSize(qint64 iBytes);
     int prResultCode(Request &request);
     void prEnd(Request &request, int iCode, const QString &sLine);
     void clearReply(Request &request);
@@ -154,13 +195,17 @@ private:
     // Its replies are its children: once it is gone, so are they.
     QPointer<QNetworkAccessManager> pNetworkAccessManager;
     QHash<QNetworkReply *, Request *> hRequests;
-    // Credential sets by origin, user, password and pin.
-    QHash<QString, std::shared_ptr<CredentialSet>> hCredentialSets;
+    QHash<CredentialKey, std::shared_ptr<CredentialSet>> hCredentialSets;
     // Next connection index per origin.
     QHash<QString, int> hOriginIndices;
+    // By the URL's text: a fleet is asked the same few URLs of each device over and over, and parsing one is
+    // a good part of what the handler spends on a request. At most 4096.
+    QHash<QString, ParsedUrl> hParsedUrls;
     QTimer *pWatchdog;
     QElapsedTimer clock;
     QLocale locale;
+    // Byte counts as progress lines show them; a fleet's replies to one command mostly share their size.
+    QHash<qint64, QString> hDataSizes;
     int iTransferTimeout;
     int iUploadTimeout;
 };

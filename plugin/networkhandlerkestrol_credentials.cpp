@@ -22,14 +22,13 @@
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
 #include <QSaveFile>
+#include <QStringBuilder>
 
 namespace {
 
-QString originOf(const QUrl &url)
+QByteArray basicAuthorization(const QString &sUser, const QString &sPassword)
 {
-    const QString sScheme = url.scheme().toLower();
-    const int iPort = url.port(sScheme == QLatin1String("https") ? 443 : 80);
-    return QStringLiteral("%1://%2:%3").arg(sScheme, url.host().toLower(), QString::number(iPort));
+    return "Basic " + (sUser + QLatin1Char(':') + sPassword).toLocal8Bit().toBase64();
 }
 
 // The first set of an origin keeps the empty name, so that the common case of one account per device is
@@ -67,32 +66,44 @@ std::shared_ptr<NetworkHandlerKestrol::CredentialSet>
 NetworkHandlerKestrol::prCredentialSet(const QUrl &url, const QString &sUser, const QString &sPassword,
                                        const QString &sCertificatePin)
 {
-    const QString sOrigin = originOf(url);
-    const QChar cSeparator(0);
-    const QString sKey = sOrigin + cSeparator + sUser + cSeparator + sPassword + cSeparator + sCertificatePin;
-    std::shared_ptr<CredentialSet> &pSet = hCredentialSets[sKey];
+    CredentialKey key;
+    key.sScheme = url.scheme().toLower();
+    key.sHost = url.host().toLower();
+    key.iPort = url.port(key.sScheme == QLatin1String("https") ? 443 : 80);
+    key.sUser = sUser;
+    key.sPassword = sPassword;
+    key.sCertificatePin = sCertificatePin;
+    std::shared_ptr<CredentialSet> &pSet = hCredentialSets[key];
     if (!pSet) {
         pSet = std::make_shared<CredentialSet>();
-        pSet->sKey = sKey;
+        const QString sOrigin =
+            key.sScheme % QLatin1String("://") % key.sHost % QLatin1Char(':') % QString::number(key.iPort);
         // Indices are never reused: a connection of a set that is gone may still be in Qt's pool.
         pSet->sPeerVerifyName = peerVerifyName(url.host(), hOriginIndices[sOrigin]++);
+        pSet->baBasicAuthorization = basicAuthorization(sUser, sPassword);
+        pSet->key = std::move(key);
     }
     return pSet;
 }
 
+// A request that starts from its set's last GET has the set's name and reuse already; setting them again
+// would copy Qt's tables.
 void NetworkHandlerKestrol::prApplyCredentials(QNetworkRequest &networkRequest, Request &request,
                                                bool bRawBasic)
 {
-    networkRequest.setPeerVerifyName(request.pCredentials->sPeerVerifyName);
+    const QString &sPeerVerifyName = request.pCredentials->sPeerVerifyName;
+    if (networkRequest.peerVerifyName() != sPeerVerifyName)
+        networkRequest.setPeerVerifyName(sPeerVerifyName);
     const bool bUserInfo = !request.sUser.isEmpty() && !request.sPassword.isEmpty();
     request.bProbe = bRawBasic && bUserInfo;
+    const QVariant reuse(bRawBasic || !bUserInfo ? QNetworkRequest::Manual : QNetworkRequest::Automatic);
+    if (networkRequest.attribute(QNetworkRequest::AuthenticationReuseAttribute) != reuse)
+        networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, reuse);
     if (bRawBasic || !bUserInfo) {
-        networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
         if (request.bProbe)
-            request.networkRequest = networkRequest;
+            request.probeRequest = networkRequest;
         return;
     }
-    networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Automatic);
     QUrl url = networkRequest.url();
     url.setUserName(request.sUser, QUrl::DecodedMode);
     url.setPassword(request.sPassword, QUrl::DecodedMode);
@@ -103,10 +114,10 @@ void NetworkHandlerKestrol::prApplyCredentials(QNetworkRequest &networkRequest, 
 void NetworkHandlerKestrol::prResendProbe(Request &request)
 {
     qCDebug(lcKestrolNetwork) << request.sUuid << "challenged; sent again with the device's authentication";
-    QNetworkRequest networkRequest = request.networkRequest;
+    QNetworkRequest networkRequest = *request.probeRequest;
     networkRequest.setRawHeader("Authorization", QByteArray());
     prApplyCredentials(networkRequest, request, false);
-    request.networkRequest = QNetworkRequest();
+    request.probeRequest.reset();
 
     QNetworkReply *pOld = request.pReply;
     hRequests.remove(pOld);
@@ -142,6 +153,7 @@ void NetworkHandlerKestrol::slotAuthenticationRequired(QNetworkReply *pReply, QA
         // Qt gives this reply up; the request goes out again with the credentials in Qt's hands.
         request.bChallenged = true;
         request.pCredentials->bChallenged = true;
+        request.pCredentials->getRequest.reset();
     } else {
         pAuthenticator->setUser(request.sUser);
         pAuthenticator->setPassword(request.sPassword);

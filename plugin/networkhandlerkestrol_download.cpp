@@ -10,7 +10,11 @@
 // under a temporary name and appears only when committed. False when the file cannot take it.
 bool NetworkHandlerKestrol::prStoreData(Request &request)
 {
-    const QByteArray baChunk = request.pReply->readAll();
+    // What the reply holds, in one array of its size (readAll() grows one in 16 KiB steps). Qt 6 counts a
+    // body it has yet to decompress short; readAll() takes the rest.
+    QByteArray baChunk = request.pReply->read(request.pReply->bytesAvailable());
+    if (request.pReply->bytesAvailable() > 0)
+        baChunk += request.pReply->readAll();
     request.iReceived += baChunk.size();
     if (request.sDownloadFilename.isEmpty()) {
         request.baData.append(baChunk);
@@ -39,9 +43,10 @@ bool NetworkHandlerKestrol::isBodyComplete(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
     const QVariant declared = pReply->header(QNetworkRequest::ContentLengthHeader);
+    if (!declared.isValid() || declared.toLongLong() == request.iReceived)
+        return true;
     const QByteArray baCoding = pReply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!declared.isValid() || !(baCoding.isEmpty() || baCoding == "identity") ||
-        declared.toLongLong() == request.iReceived)
+    if (!(baCoding.isEmpty() || baCoding == "identity"))
         return true;
     emit signal_log(QStringLiteral("Incomplete body: %1, %2 of %3 bytes (%4)")
                         .arg(request.sLogUrl, QString::number(request.iReceived),

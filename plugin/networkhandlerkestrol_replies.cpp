@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QSaveFile>
+#include <QStringBuilder>
 #include <QTimer>
 
 // The refusal of a probe is not the device's answer: the probe goes out again.
@@ -35,17 +36,17 @@ void NetworkHandlerKestrol::slotDownloadProgress(Request &request, qint64 iBytes
     // A body without a length gets its total only with its last byte; a lone 100 would tell nothing.
     if (!request.pReply->header(QNetworkRequest::ContentLengthHeader).isValid())
         iBytesTotal = -1;
-    prReportProgress(request, QStringLiteral("Download progress: %1 -> %2 / %3 (%4)"), iBytesReceived,
-                     iBytesTotal);
+    prReportProgress(request, QLatin1String("Download progress: "), iBytesReceived, iBytesTotal);
 }
 
 void NetworkHandlerKestrol::slotUploadProgress(Request &request, qint64 iBytesSent, qint64 iBytesTotal)
 {
     request.iLastActivity = clock.elapsed();
-    prReportProgress(request, QStringLiteral("Upload progress: %1 -> %2 / %3 (%4)"), iBytesSent, iBytesTotal);
+    prReportProgress(request, QLatin1String("Upload progress: "), iBytesSent, iBytesTotal);
 }
 
-void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sText, qint64 iBytesDone,
+// "<sText><URL> -> <done> / <total> (<id>)"
+void NetworkHandlerKestrol::prReportProgress(Request &request, QLatin1String sText, qint64 iBytesDone,
                                              qint64 iBytesTotal)
 {
     if (request.sUuid.isEmpty() || isRefusedProbe(request))
@@ -57,9 +58,20 @@ void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sT
     }
     const double dFraction = static_cast<double>(iBytesDone) / static_cast<double>(iBytesTotal);
     emit signal_progress(request.sUuid, qBound(0, static_cast<int>(dFraction * 100), 100));
-    emit signal_log(
-        sText.arg(request.sLogUrl, locale.formattedDataSize(iBytesDone, 2, QLocale::DataSizeIecFormat),
-                  locale.formattedDataSize(iBytesTotal, 2, QLocale::DataSizeIecFormat), request.sUuid));
+    emit signal_log(sText % request.sLogUrl % QLatin1String(" -> ") % prDataSize(iBytesDone) %
+                    QLatin1String(" / ") % prDataSize(iBytesTotal) % QLatin1String(" (") % request.sUuid %
+                    QLatin1Char(')'));
+}
+
+QString NetworkHandlerKestrol::prDataSize(qint64 iBytes)
+{
+    const auto it = hDataSizes.constFind(iBytes);
+    if (it != hDataSizes.constEnd())
+        return *it;
+    // A large transfer reports ever new counts; the table stays small.
+    if (hDataSizes.size() >= 64)
+        hDataSizes.clear();
+    return *hDataSizes.insert(iBytes, locale.formattedDataSize(iBytes, 2, QLocale::DataSizeIecFormat));
 }
 
 void NetworkHandlerKestrol::slotFinished(Request &request)
@@ -93,10 +105,10 @@ void NetworkHandlerKestrol::slotFinished(Request &request)
     clearReply(request);
 
     if (iError == 0) {
-        emit signal_log(QStringLiteral("Request finished ok: %1 (%2)").arg(sUrl, sUuid));
+        emit signal_log(LogText::requestLine(QLatin1String("Request finished ok: "), sUrl, sUuid));
         emit signal_requestFinished(sUuid, baResult, 0, QStringLiteral("Finished ok"));
     } else {
-        emit signal_log(QStringLiteral("Request finished with error: %1 (%2)").arg(sUrl, sUuid));
+        emit signal_log(LogText::requestLine(QLatin1String("Request finished with error: "), sUrl, sUuid));
         emit signal_requestFinished(sUuid, QByteArray(), iError, QStringLiteral("Finished error"));
     }
 }

@@ -19,11 +19,6 @@ int timeoutFromEnvironment(const char *pcName, int iDefault)
     return bOk && iValue > 0 ? iValue : iDefault;
 }
 
-QByteArray basicAuthorization(const QString &sUser, const QString &sPassword)
-{
-    return "Basic " + (sUser + QLatin1Char(':') + sPassword).toLocal8Bit().toBase64();
-}
-
 } // namespace
 
 NetworkHandlerKestrol::NetworkHandlerKestrol(QNetworkAccessManager *pManager, QObject *parent)
@@ -68,24 +63,15 @@ void NetworkHandlerKestrol::prRequestGetCommand(QString sUuid, QString sRequestU
     }
     std::unique_ptr<Request> pRequest = prNewRequest(sUuid, sRequestUrl, sUser, sPassword, sCertificatePin);
     const QString sLogUrl = pRequest->sLogUrl;
-    emit signal_log(QStringLiteral("Got new get-request: %1 (%2)").arg(sLogUrl, sUuid));
+    emit signal_log(LogText::requestLine(QLatin1String("Got new get-request: "), sLogUrl, sUuid));
     pRequest->sDownloadFilename = sDownloadFilename;
 
-    QNetworkRequest networkRequest = prCreateRequest(*pRequest, hCookies);
-    // Devices and hosts rely on Basic credentials up front until the device has challenged them.
-    const bool bRawBasic = !pRequest->pCredentials->bChallenged;
-    if (bRawBasic)
-        networkRequest.setRawHeader("Authorization", basicAuthorization(sUser, sPassword));
-    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
-    networkRequest.setRawHeader("Accept", "*/*");
-    prApplyCredentials(networkRequest, *pRequest, bRawBasic);
-
-    QNetworkReply *pReply = pNetworkAccessManager->get(networkRequest);
+    QNetworkReply *pReply = pNetworkAccessManager->get(prCreateGetRequest(*pRequest, hCookies));
     // Downloads are streamed to disk; without a bound Qt reads ahead of the file without limit.
     if (!sUuid.isEmpty() && !sDownloadFilename.isEmpty())
         pReply->setReadBufferSize(4 * 1024 * 1024);
     prTrack(std::move(pRequest), pReply, iTransferTimeout);
-    emit signal_log(QStringLiteral("Send get-request: %1 (%2)").arg(sLogUrl, sUuid));
+    emit signal_log(LogText::requestLine(QLatin1String("Send get-request: "), sLogUrl, sUuid));
 }
 
 void NetworkHandlerKestrol::prRequestPutCommand(QString sUuid, QString sRequestUrl, QString sUser,
@@ -183,19 +169,34 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
     pRequest->sUser = sUser;
     pRequest->sPassword = sPassword;
     pRequest->sCertificatePin = sCertificatePin;
-    pRequest->originalUrl = QUrl(sRequestUrl, QUrl::TolerantMode);
-    pRequest->sLogUrl = LogText::url(sRequestUrl);
+    const ParsedUrl &parsed = prParsedUrl(sRequestUrl);
+    pRequest->originalUrl = parsed.url;
+    pRequest->sLogUrl = parsed.sLogUrl;
     pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
     return pRequest;
+}
+
+const NetworkHandlerKestrol::ParsedUrl &NetworkHandlerKestrol::prParsedUrl(const QString &sRequestUrl)
+{
+    const auto it = hParsedUrls.constFind(sRequestUrl);
+    if (it != hParsedUrls.constEnd())
+        return *it;
+    // About 600 bytes each: past a few thousand URLs (devices gone or changed among them, or one-off counter
+    // queries) the table starts afresh.
+    if (hParsedUrls.size() >= 4096)
+        hParsedUrls.clear();
+    ParsedUrl parsed{QUrl(sRequestUrl, QUrl::TolerantMode), LogText::url(sRequestUrl)};
+    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
+    // It needs an '@'; removing it from a URL without one would only copy the URL.
+    if (sRequestUrl.contains(QLatin1Char('@')))
+        parsed.url.setUserInfo(QString());
+    return *hParsedUrls.insert(sRequestUrl, parsed);
 }
 
 QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
                                                        const QHash<QString, QString> &hCookies) const
 {
-    // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
-    QUrl url = request.originalUrl;
-    url.setUserInfo(QString());
-    QNetworkRequest networkRequest(url);
+    QNetworkRequest networkRequest(request.originalUrl);
     if (!hCookies.isEmpty()) {
         QList<QNetworkCookie> lCookies;
         for (auto it = hCookies.constBegin(); it != hCookies.constEnd(); ++it)
@@ -207,6 +208,30 @@ QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
     // Every redirect comes to slotRedirected, which decides whatever the manager's policy.
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                 QNetworkRequest::UserVerifiedRedirectPolicy);
+    return networkRequest;
+}
+
+// A GET without cookies starts from its credential set's last one, with its own URL: building a request
+// takes a dozen insertions into Qt's header and attribute tables, each a copy of the table.
+QNetworkRequest NetworkHandlerKestrol::prCreateGetRequest(Request &request,
+                                                          const QHash<QString, QString> &hCookies)
+{
+    CredentialSet &set = *request.pCredentials;
+    QNetworkRequest networkRequest;
+    if (hCookies.isEmpty() && set.getRequest) {
+        networkRequest = *set.getRequest;
+        networkRequest.setUrl(request.originalUrl);
+    } else {
+        networkRequest = prCreateRequest(request, hCookies);
+        // Devices and hosts rely on Basic credentials up front until the device has challenged them.
+        if (!set.bChallenged)
+            networkRequest.setRawHeader("Authorization", set.baBasicAuthorization);
+        networkRequest.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Client Application"));
+        networkRequest.setRawHeader("Accept", "*/*");
+    }
+    prApplyCredentials(networkRequest, request, !set.bChallenged);
+    if (hCookies.isEmpty() && !set.getRequest)
+        set.getRequest = networkRequest;
     return networkRequest;
 }
 
@@ -223,7 +248,8 @@ void NetworkHandlerKestrol::prTrack(std::unique_ptr<Request> pRequest, QNetworkR
 }
 
 // Each connection hands its slot the request, so no slot has to find out which reply is calling: Qt's
-// QObject::sender() walks every connection to the receiver, and one receiver follows every reply.
+// QObject::sender() walks every connection to the receiver, and one receiver follows every reply. Every
+// connection costs the reply allocations and its end a search, so a reply gets only those it can use.
 void NetworkHandlerKestrol::connectReply(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
@@ -233,11 +259,18 @@ void NetworkHandlerKestrol::connectReply(Request &request)
             [this, pRequest](qint64 iReceived, qint64 iTotal) {
                 slotDownloadProgress(*pRequest, iReceived, iTotal);
             });
-    connect(pReply, &QNetworkReply::uploadProgress, this,
-            [this, pRequest](qint64 iSent, qint64 iTotal) { slotUploadProgress(*pRequest, iSent, iTotal); });
-    connect(pReply, &QNetworkReply::sslErrors, this,
-            [this, pRequest](const QList<QSslError> &lSslError) { slotSslErrors(*pRequest, lSslError); });
-    connect(pReply, &QNetworkReply::encrypted, this, [this, pRequest] { slotEncrypted(*pRequest); });
+    // A GET sends no body.
+    if (pReply->operation() != QNetworkAccessManager::GetOperation) {
+        connect(pReply, &QNetworkReply::uploadProgress, this, [this, pRequest](qint64 iSent, qint64 iTotal) {
+            slotUploadProgress(*pRequest, iSent, iTotal);
+        });
+    }
+    // Plain HTTP has no handshake, and a redirect to another scheme is never followed.
+    if (request.originalUrl.scheme() != QLatin1String("http")) {
+        connect(pReply, &QNetworkReply::sslErrors, this,
+                [this, pRequest](const QList<QSslError> &lSslError) { slotSslErrors(*pRequest, lSslError); });
+        connect(pReply, &QNetworkReply::encrypted, this, [this, pRequest] { slotEncrypted(*pRequest); });
+    }
     connect(pReply, &QNetworkReply::redirected, this,
             [this, pRequest](const QUrl &url) { slotRedirected(*pRequest, url); });
     connect(pReply, &QNetworkReply::finished, this, [this, pRequest] { slotFinished(*pRequest); });

@@ -50,7 +50,7 @@ void NetworkHandlerKestrol::slotSslErrors(Request &request, const QList<QSslErro
         request.iEndCode = 103;
         request.sEndLine =
             QStringLiteral("Certificate mismatch: %1 (%2)").arg(request.sLogUrl, request.sUuid);
-        hCredentialSets.remove(request.pCredentials->sKey);
+        hCredentialSets.remove(request.pCredentials->key);
         return;
     }
     QStringList lTexts;
@@ -71,7 +71,7 @@ void NetworkHandlerKestrol::slotEncrypted(Request &request)
     if (request.sCertificatePin.isEmpty() ||
         isPinMatched(request, request.pReply->sslConfiguration().peerCertificate()))
         return;
-    hCredentialSets.remove(request.pCredentials->sKey);
+    hCredentialSets.remove(request.pCredentials->key);
     prEnd(request, 103, QStringLiteral("Certificate mismatch: %1 (%2)").arg(request.sLogUrl, request.sUuid));
 }
 

@@ -802,10 +802,11 @@ void TestTransport::progress_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("expectProgress");
-    QTest::newRow("download with length") << "length" << true;
-    QTest::newRow("chunked download") << "chunked" << false;
-    QTest::newRow("empty body") << "empty" << false;
-    QTest::newRow("upload") << "upload" << true;
+    QTest::addColumn<bool>("expectUploadLines");
+    QTest::newRow("download with length") << "length" << true << false;
+    QTest::newRow("chunked download") << "chunked" << false << false;
+    QTest::newRow("empty body") << "empty" << false << false;
+    QTest::newRow("upload") << "upload" << true << true;
 }
 
 // Percentages stay within 0 to 100 and end at 100; without a known total there are none.
@@ -813,14 +814,16 @@ void TestTransport::progress()
 {
     QFETCH(QString, kind);
     QFETCH(bool, expectProgress);
+    QFETCH(bool, expectUploadLines);
+    const int iFullBytes = 3 * 1024 * 1024;
 
     Fault fault;
     fault.chunked = kind == "chunked";
     fault.emptyBody = kind == "empty";
-    fault.largeBodyBytes = kind == "length" ? 3 * 1024 * 1024 : 0;
+    fault.largeBodyBytes = kind == "length" ? iFullBytes : 0;
     QString sUuid;
     if (kind == "upload") {
-        sUuid = post(url("open", kFirmware), tempFile("fw.bin", QByteArray(3 * 1024 * 1024, 'u')));
+        sUuid = post(url("open", kFirmware), tempFile("fw.bin", QByteArray(iFullBytes, 'u')));
     } else {
         sim.setFault("open", kExport, fault);
         sUuid = get(url("open", kExport));
@@ -839,6 +842,10 @@ void TestTransport::progress()
     if (expectProgress)
         QVERIFY(lValues.contains(100));
     QCOMPARE(logOf(sUuid).filter(QRegularExpression("^(Download|Upload) progress: ")).size(), lValues.size());
+    QCOMPARE(!logOf(sUuid).filter(QRegularExpression("^Upload progress: ")).isEmpty(), expectUploadLines);
+    // The line of the whole transfer shows its size as the system locale writes it.
+    const QString sFull = QLocale::system().formattedDataSize(iFullBytes, 2, QLocale::DataSizeIecFormat);
+    QCOMPARE(!logOf(sUuid).filter(" -> " + sFull + " / " + sFull + " (").isEmpty(), expectProgress);
 }
 
 void TestTransport::redirects_data()
