@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Build, test and try the plugin. Usage: ./run.sh [build|test|demo|bench]
+# Build, test and try the plugin. Usage: ./run.sh [build|test|demo|bench|soak|fuzz]
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -20,6 +20,7 @@ install_missing_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Extra arguments go to cmake's configure step.
 configure_and_build() {
     install_missing_packages
     local werror=OFF
@@ -27,8 +28,25 @@ configure_and_build() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROL_WERROR="$werror" \
-        "${launcher[@]}" >/dev/null
+        "${launcher[@]}" "$@" >/dev/null
     cmake --build "$build_dir" -j "$(nproc)"
+}
+
+# --sanitize: build with AddressSanitizer and UndefinedBehaviorSanitizer in a build directory of its own;
+# any report, a leak at exit included, fails the process that made it.
+sanitize=0
+use_sanitizers() {
+    sanitize=1
+    build_dir="$build_dir-sanitize"
+    export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+}
+build_for_mode() {
+    if [ "$sanitize" -eq 1 ]; then
+        configure_and_build -DKESTROL_SANITIZE=ON
+    else
+        configure_and_build
+    fi
 }
 
 cmd="${1:-build}"
@@ -37,7 +55,8 @@ build)
     configure_and_build
     ;;
 test)
-    configure_and_build
+    [ "${2:-}" = "--sanitize" ] && use_sanitizers
+    build_for_mode
     ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600
     ;;
 demo)
