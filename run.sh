@@ -69,8 +69,25 @@ bench)
     shift || true
     "$build_dir/bin/bench_load" "$@"
     ;;
+soak)
+    # ./run.sh soak [--sanitize] [N] [soak options]: a chaos soak of N requests (see kestrol-soak --help).
+    shift || true
+    [ "${1:-}" = "--sanitize" ] && use_sanitizers && shift
+    build_for_mode
+    if [ -n "${1:-}" ] && [ "${1#-}" = "$1" ]; then
+        count="$1"
+        shift
+        set -- --requests "$count" "$@"
+    fi
+    "$build_dir/bin/kestrol-soak" "$@"
+    ;;
+fuzz)
+    # ./run.sh fuzz [SECONDS]: every fuzz target for SECONDS (default 60) each, with clang's libFuzzer.
+    shift || true
+    "$here/fuzz/run-fuzzers.sh" "$build_dir-fuzz" "${1:-60}"
+    ;;
 *)
-    echo "usage: $0 [build|test|demo|bench]" >&2
+    echo "usage: $0 [build|test [--sanitize]|demo|bench|soak [--sanitize] [N]|fuzz [SECONDS]]" >&2
     exit 2
     ;;
 esac
