@@ -130,5 +130,7 @@ int main(int argc, char *argv[])
                      f.iUnexpectedCodes == 0 && f.iBadShapes == 0 && f.iAfterTeardown == 0 &&
                      report.iPasswordLines == 0 && report.iLeftoverFiles == 0 && bGrowthOk;
     std::printf("soak %s\n", bOk ? "PASSED" : "FAILED");
+    // A sanitizer's report at exit ends the process without flushing standard output.
+    std::fflush(stdout);
     return bOk ? 0 : 1;
 }
