@@ -4,26 +4,21 @@
 
 namespace ChaosPlan {
 
-namespace {
-
-// Longer than the plugin's inactivity limit of the soak (see SoakRun), shorter than the simulator's patience.
-const QByteArray kHang = R"({"delayMs": 5000})";
-
-} // namespace
-
 const QList<Kind> &kinds()
 {
     static const QList<Kind> lKinds = {
         {"ok", {}, Address::Device, kCode0, 5},
         {"chunked", R"({"chunked": true})", Address::Device, kCode0, 1},
         {"churn", {}, Address::Alternating, kCode0 | kCode101 | kCode103, 2},
-        {"hang", kHang, Address::Device, kCode103, 1, true},
+        {"hang", {}, Address::Device, kCode103, 1, true},
         {"drop", R"({"dropMidBody": true})", Address::Device, kCode103, 1, true},
         {"401", R"({"unauthorizedTimes": 1000000000})", Address::Device, kCode101, 1},
         {"wrong password", {}, Address::WrongPass, kCode101, 1},
         {"500", R"({"status": 500})", Address::Device, kCode103, 1},
         {"garbage", R"({"notJson": true})", Address::Device, kCode0 | kCode103, 1},
         {"empty body", R"({"emptyBody": true})", Address::Device, kCode0 | kCode103, 1},
+        {"repeated members", R"({"body": "[{\"in\": [1, 2], \"in\": [3], \"url\": {}, \"url\": \"x\"}]"})",
+         Address::Device, kCode0 | kCode103, 1},
         {"truncated", R"({"lengthMismatch": 100})", Address::Device, kCode103, 1, true},
         // Qt 5.15 takes a chunk-size line that is not hexadecimal for the last chunk and ends the reply
         // without an error, so what arrived before it is all the plugin can see.
@@ -41,6 +36,14 @@ const QList<Kind> &kinds()
 int hostileKind()
 {
     return kinds().size() - 1;
+}
+
+QByteArray faultOf(int iKind, int iTimeoutMs)
+{
+    // Silent well past the plugin's limit, then answering, so that the simulator's threads come free.
+    if (kinds().at(iKind).pcName == QByteArray("hang"))
+        return QByteArrayLiteral("{\"delayMs\": ") + QByteArray::number(2 * iTimeoutMs + 1000) + '}';
+    return kinds().at(iKind).baFault;
 }
 
 QList<int> deviceSlots(const QStringList &lNames)

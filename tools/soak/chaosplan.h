@@ -24,12 +24,13 @@ enum class Address
 struct Kind
 {
     const char *pcName;
-    // The fault every API path of the kind's devices shows (a JSON object for the simulator); empty: none.
+    // The fault every API path of the kind's devices shows (a JSON object for the simulator); empty: none
+    // (see faultOf()).
     QByteArray baFault;
     Address address;
     // Completion codes the kind's requests may be answered with, as a bit per code: 0, 101, 103.
     int iAllowed;
-    int iWeight; // devices of this kind among every 22
+    int iWeight; // devices of this kind among every 23
     // Stalls or cuts the connections it uses. Real devices each have their own connections; on the shared
     // simulators such a kind gets simulators of its own, so that its neighbours' answers stay their own
     // (Qt, for one, fails requests queued for an HTTPS connection that the server closed mid-body).
@@ -41,6 +42,8 @@ constexpr int kCode0 = 1, kCode101 = 2, kCode103 = 4;
 // Every fault kind; the last row is the host's own bad input, which no device answers.
 const QList<Kind> &kinds();
 int hostileKind();
+// The fault of a kind for a run in which the plugin gives up on a silent transfer after iTimeoutMs.
+QByteArray faultOf(int iKind, int iTimeoutMs);
 
 // The kinds that devices are given, each as often as its weight says; lNames: only these (empty: all).
 // Empty when a name is unknown.

@@ -20,6 +20,7 @@ public:
     static constexpr int kServers = 8;
     static constexpr const char *kUser = "admin";
     static constexpr const char *kPassword = "s0ak-Pa55w0rd";
+    static constexpr const char *kWrongPassword = "n0t-the-Pa55w0rd"; // refused by every device
 
     SimFleet();
     ~SimFleet();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QPluginLoader>
 
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr const char *kWrongPassword = "n0t-the-Pa55w0rd";
 constexpr int kPumpMs = 2;
 constexpr int kChurnEveryMs = 20;
 // A few ticks of the plugin, so that what it scheduled for deletion is gone before the heap is read.
@@ -70,7 +70,7 @@ SoakRun::Report SoakRun::run()
 bool SoakRun::prSetUp()
 {
     if (!prSetUpFiles() || !fleet.start(options.sDeviceSim, options.iDevices, &report.sError) ||
-        !prInjectFaults())
+        !prPlanDevices())
         return false;
     if (!options.sLogFile.isEmpty()) {
         pLogFile = std::make_unique<QFile>(options.sLogFile);
@@ -107,57 +107,6 @@ bool SoakRun::prSetUpFiles()
     return true;
 }
 
-// Each device's simulator and addresses follow from its kind; faults go to every API path of it.
-bool SoakRun::prInjectFaults()
-{
-    const QList<int> lSlots = ChaosPlan::deviceSlots(options.lKinds);
-    if (lSlots.isEmpty()) {
-        report.sError = QStringLiteral("unknown fault kind in %1").arg(options.lKinds.join(QLatin1Char(',')));
-        return false;
-    }
-    QList<SimFleet::FaultSetting> lSettings;
-    for (int i = 0; i < options.iDevices; ++i) {
-        SoakDevice device;
-        device.sId = QStringLiteral("soak-%1").arg(i);
-        device.iKind = ChaosPlan::kindOfDevice(lSlots, i);
-        const ChaosPlan::Kind &kind = ChaosPlan::kinds().at(device.iKind);
-        device.sPassword = QString::fromLatin1(SimFleet::kPassword);
-        device.lParam = {QStringLiteral("camera")};
-        const int iServer = (kind.bRough ? 4 : 0) + i % 4;
-        device.sUrl = fleet.baseUrl(iServer, i);
-        switch (kind.address) {
-        case ChaosPlan::Address::Device:
-            break;
-        case ChaosPlan::Address::HttpsOnHttp:
-            device.sUrl =
-                fleet.baseUrl(iServer % 2, i).replace(QStringLiteral("http://"), QStringLiteral("https://"));
-            break;
-        case ChaosPlan::Address::WrongPin:
-            device.sUrl = fleet.baseUrl(2 + iServer % 2, i);
-            device.lParam.append(QStringLiteral("sha256:") + QString(64, QLatin1Char('0')));
-            break;
-        case ChaosPlan::Address::WrongPass:
-            device.sPassword = QString::fromLatin1(kWrongPassword);
-            break;
-        case ChaosPlan::Address::FileUrl:
-            device.sUrl = QStringLiteral("file:///etc/hostname?");
-            break;
-        case ChaosPlan::Address::Alternating:
-            device.sOtherUrl = fleet.baseUrl(3 - iServer, i);
-            vChurnDevices.append(i);
-            break;
-        }
-        if (!kind.baFault.isEmpty()) {
-            for (const QByteArray &baPath : ChaosPlan::apiPaths())
-                lSettings.append({iServer, i, baPath, kind.baFault});
-        }
-        vDevices.append(device);
-    }
-    vPresent.fill(true, vDevices.size());
-    QNetworkAccessManager manager;
-    return fleet.setFaults(manager, lSettings, &report.sError);
-}
-
 // As a host does it: the loader, the cast through the interface id, the signals, its own access manager.
 // The inactivity limit is the plugin's, read from the environment when it is initialised.
 bool SoakRun::prLoadPlugin()
@@ -177,13 +126,6 @@ bool SoakRun::prLoadPlugin()
     pManager = std::make_unique<QNetworkAccessManager>();
     pApi->initApiPlugin(pManager.get());
     return true;
-}
-
-void SoakRun::prRegisterDevices()
-{
-    for (const SoakDevice &device : qAsConst(vDevices))
-        pApi->createDevice(device.sId, device.sUrl, QString::fromLatin1(SimFleet::kUser), device.sPassword,
-                           device.lParam);
 }
 
 bool SoakRun::submitFromThread(QRandomGenerator &rngThread)
@@ -219,11 +161,9 @@ bool SoakRun::prSubmit(QRandomGenerator &rngUsed, bool bThread, int iLimitNow, i
         iLimitNow, iWindow,
         [&] {
             const QString sUuid = pTarget->requestApiCommand(sDeviceId, command.sName, command.lParam);
-            if (pLogFile)
-                pLogFile->write(QStringLiteral("submit\t%1\t%2\t%3\t%4\n")
-                                    .arg(sUuid, QLatin1String(ChaosPlan::kinds().at(entry.iKind).pcName),
-                                         command.sName, sDeviceId)
-                                    .toUtf8());
+            prWriteLog(QStringLiteral("submit\t%1\t%2\t%3\t%4")
+                           .arg(sUuid, QLatin1String(ChaosPlan::kinds().at(entry.iKind).pcName),
+                                command.sName, sDeviceId));
             return sUuid;
         },
         entry);
@@ -231,8 +171,7 @@ bool SoakRun::prSubmit(QRandomGenerator &rngUsed, bool bThread, int iLimitNow, i
 
 void SoakRun::onResponse(QString sUuid, int iError, QVariantList lResult)
 {
-    if (pLogFile)
-        pLogFile->write(QStringLiteral("answer\t%1\t%2\n").arg(sUuid).arg(iError).toUtf8());
+    prWriteLog(QStringLiteral("answer\t%1\t%2").arg(sUuid).arg(iError));
     const QString sBackup = pLedger->answer(sUuid, iError, lResult);
     if (!sBackup.isEmpty())
         QFile::remove(sBackup);
@@ -240,11 +179,19 @@ void SoakRun::onResponse(QString sUuid, int iError, QVariantList lResult)
 
 void SoakRun::onLog(int, QString sMessage)
 {
-    if (pLogFile)
-        pLogFile->write(sMessage.toUtf8() + '\n');
+    prWriteLog(sMessage);
     if (sMessage.contains(QLatin1String(SimFleet::kPassword)) ||
-        sMessage.contains(QLatin1String(kWrongPassword)))
+        sMessage.contains(QLatin1String(SimFleet::kWrongPassword)))
         ++report.iPasswordLines;
+}
+
+// Both submitting threads write to the log.
+void SoakRun::prWriteLog(const QString &sLine)
+{
+    if (!pLogFile)
+        return;
+    QMutexLocker locker(&logMutex);
+    pLogFile->write(sLine.toUtf8() + '\n');
 }
 
 void SoakRun::prPump()
@@ -294,42 +241,6 @@ void SoakRun::prCheckClock()
     bWarmMeasured = true;
     iLimit = pLedger->submitted();
     iThreadLimit = 0;
-}
-
-// One change to a churned device, while its requests are queued and in flight.
-void SoakRun::prChurn()
-{
-    if (vChurnDevices.isEmpty())
-        return;
-    const int iIndex = vChurnDevices.at(int(rng.bounded(quint32(vChurnDevices.size()))));
-    SoakDevice &device = vDevices[iIndex];
-    const QString sUser = QString::fromLatin1(SimFleet::kUser);
-    ++report.iChurnOperations;
-    if (!vPresent.at(iIndex)) {
-        pApi->createDevice(device.sId, device.sUrl, sUser, device.sPassword, device.lParam);
-        vPresent[iIndex] = true;
-        return;
-    }
-    switch (rng.bounded(4u)) {
-    case 0: // gone until a later change brings it back
-        pApi->deleteDevice(device.sId);
-        vPresent[iIndex] = false;
-        break;
-    case 1: // registered anew at once
-        pApi->deleteDevice(device.sId);
-        pApi->createDevice(device.sId, device.sUrl, sUser, device.sPassword, device.lParam);
-        break;
-    case 2: // the other simulator: another scheme and authentication
-        std::swap(device.sUrl, device.sOtherUrl);
-        pApi->changeDevice(device.sId, device.sUrl, sUser, device.sPassword, {});
-        break;
-    default: // a password the device refuses, or the right one again
-        device.sPassword = device.sPassword == QLatin1String(SimFleet::kPassword)
-                               ? QString::fromLatin1(kWrongPassword)
-                               : QString::fromLatin1(SimFleet::kPassword);
-        pApi->changeDevice(device.sId, device.sUrl, sUser, device.sPassword, {});
-        break;
-    }
 }
 
 // Every request answered and the plugin's deferred deletions done: the heap holds what the plugin keeps,

@@ -9,6 +9,7 @@
 #include "simfleet.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -108,7 +109,7 @@ private:
 
     bool prSetUp();
     bool prSetUpFiles();
-    bool prInjectFaults();
+    bool prPlanDevices();
     bool prLoadPlugin();
     void prRegisterDevices();
     bool prSubmit(QRandomGenerator &rng, bool bThread, int iLimit, int iWindow);
@@ -119,6 +120,7 @@ private:
     void prTearDown();
     void prFinish();
     void prCheckClock();
+    void prWriteLog(const QString &sLine);
 
     Options options;
     Report report;
@@ -139,6 +141,7 @@ private:
     QTimer pump;
     QEventLoop *pLoop = nullptr;
     std::unique_ptr<QFile> pLogFile;
+    QMutex logMutex;
     QElapsedTimer clock;
     qint64 iNextChurnMs = 0;
     qint64 iDrainDeadlineMs = 0;
