@@ -65,10 +65,13 @@ void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sT
 void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
-    // Of probes challenged together on one connection, Qt asks for only one; the others go out again too.
+    // A refused probe goes out again with Qt answering, also when Qt did not ask the handler: it asks only
+    // when the connection's authenticator holds no credentials, and holds some once another request of the
+    // set answered a challenge on it (of probes challenged together it asks for one; a reconnected
+    // connection keeps the credentials of an earlier POST).
     if (request.bProbe && request.iEndCode == 0 &&
-        pReply->error() == QNetworkReply::AuthenticationRequiredError &&
-        (request.bChallenged || request.pCredentials->bChallenged)) {
+        pReply->error() == QNetworkReply::AuthenticationRequiredError) {
+        request.pCredentials->bChallenged = true;
         prResendProbe(request);
         return;
     }
