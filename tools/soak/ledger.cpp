@@ -71,7 +71,6 @@ void Ledger::tearDown()
 {
     QMutexLocker locker(&mutex);
     bTornDown = true;
-    counts.iAbandoned = hOutstanding.size();
     hOutstanding.clear();
 }
 

@@ -40,7 +40,7 @@ public:
     struct Figures
     {
         int iSubmitted = 0, iByThread = 0, iAnsweredOnce = 0, iDuplicates = 0, iMissing = 0;
-        int iUnexpectedCodes = 0, iBadShapes = 0, iAbandoned = 0, iAfterTeardown = 0;
+        int iUnexpectedCodes = 0, iBadShapes = 0, iAfterTeardown = 0;
         // Per kind: answers with 0, 101, 103 and any other code.
         QVector<QVector<int>> vCodes;
     };

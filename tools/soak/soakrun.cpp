@@ -308,9 +308,7 @@ void SoakRun::prFinish()
     pManager.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     report.iHeapAfterDestruction = HeapMeter::liveBytes();
-    const Ledger::Figures figures = pLedger->figures();
-    report.figures.iAfterTeardown = figures.iAfterTeardown;
-    report.figures.iAbandoned = figures.iAbandoned;
+    report.figures.iAfterTeardown = pLedger->figures().iAfterTeardown;
     report.iLeftoverFiles = QDir(files.sBackupDir).entryList(QDir::Files | QDir::Hidden).size() +
                             (QFile::exists(files.sForbidden) ? 1 : 0);
     report.iSeconds = clock.elapsed() / 1000;
