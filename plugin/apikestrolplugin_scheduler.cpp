@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QTimer>
-#include <QUrl>
 
 namespace {
 
@@ -17,14 +16,6 @@ namespace {
 // right after, with the host's own events (and replies) in between. A pause costs one pass of the event
 // loop, so the budget hardly slows a burst down, and it leaves the host a bound well below 50 ms.
 constexpr qint64 iHandOverBudgetNs = 10 * 1000 * 1000;
-
-bool isSupportedDeviceUrl(const QString &sUrl)
-{
-    const QUrl url(sUrl, QUrl::TolerantMode);
-    return url.isValid() &&
-           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) &&
-           !url.host().isEmpty();
-}
 
 } // namespace
 
@@ -99,7 +90,7 @@ void ApiKestrolPlugin::prSendRequest(const QSharedPointer<ApiRequestCommand> &pR
     }
     // Nothing but an HTTP request to a host may follow from a device's URL: not a file read, not another
     // protocol.
-    if (!isSupportedDeviceUrl(pDevice->getUrl())) {
+    if (!pDevice->hasSupportedUrl()) {
         prReject(request, pCommand,
                  QStringLiteral("Unsupported device URL: %1 (%2)")
                      .arg(LogText::url(pDevice->getUrl()), request.sUuid));

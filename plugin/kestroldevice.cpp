@@ -3,6 +3,7 @@
 #include "apirequestcommand.h"
 
 #include <QMutexLocker>
+#include <QUrl>
 
 KestrolDevice::KestrolDevice(QString sId, QString sUrl, QString sUser, QString sPassword, QString sDeviceType,
                              QObject *parent)
@@ -34,4 +35,16 @@ QList<QSharedPointer<ApiRequestCommand>> KestrolDevice::getQueuedRequests()
     QList<QSharedPointer<ApiRequestCommand>> lQueued;
     lQueued.swap(lPendingRequests);
     return lQueued;
+}
+
+bool KestrolDevice::hasSupportedUrl() const
+{
+    if (sCheckedUrl.isNull() || sCheckedUrl != sUrl) {
+        const QUrl url(sUrl, QUrl::TolerantMode);
+        bSupportedUrl = url.isValid() &&
+                        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) &&
+                        !url.host().isEmpty();
+        sCheckedUrl = sUrl;
+    }
+    return bSupportedUrl;
 }

@@ -32,6 +32,9 @@ public:
     // 64 lower-case hex digits, or empty when the device is not pinned.
     QString getCertificatePin() const { return sCertificatePin; }
     void setCertificatePin(QString sValue) { sCertificatePin = std::move(sValue); }
+    // Whether the URL is http or https with a host. Worked out again only when the URL changed: parsing it
+    // for every request would be a good part of what a request costs.
+    bool hasSupportedUrl() const;
 
     void addPendingApiRequest(QSharedPointer<ApiRequestCommand> pRequest);
     // Every pending request, oldest first; the queue is empty afterwards.
@@ -47,6 +50,10 @@ protected:
     QString sSessionId;
     QString sDeviceType;
     QString sCertificatePin;
+
+private:
+    mutable QString sCheckedUrl;
+    mutable bool bSupportedUrl = false;
 };
 
 #endif // KESTROLDEVICE_H

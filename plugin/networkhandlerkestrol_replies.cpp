@@ -65,10 +65,10 @@ void NetworkHandlerKestrol::prReportProgress(Request &request, const QString &sT
 void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
-    // A refused probe goes out again with Qt answering, also when Qt did not ask the handler: it asks only
-    // when the connection's authenticator holds no credentials, and holds some once another request of the
-    // set answered a challenge on it (of probes challenged together it asks for one; a reconnected
-    // connection keeps the credentials of an earlier POST).
+    // A refused probe goes out again with Qt answering, whether or not Qt asked the handler: Qt asks only
+    // when the connection's authenticator holds no credentials, so of probes challenged together it asks for
+    // at most one (and not always before the others end), and on a connection reconnected after a POST of
+    // the set had answered a challenge it asks for none.
     if (request.bProbe && request.iEndCode == 0 &&
         pReply->error() == QNetworkReply::AuthenticationRequiredError) {
         request.pCredentials->bChallenged = true;

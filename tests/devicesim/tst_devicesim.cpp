@@ -44,6 +44,8 @@ public:
     explicit Client(const QString &sUser = QString(), const QString &sPassword = QString(),
                     int iMaxSupplies = 4)
     {
+        // The simulator's answers as it sends them: Qt 6 would follow its redirects by default.
+        nam.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
         QObject::connect(&nam, &QNetworkAccessManager::sslErrors,
                          [](QNetworkReply *pReply, const QList<QSslError> &) { pReply->ignoreSslErrors(); });
         QObject::connect(&nam, &QNetworkAccessManager::authenticationRequired,

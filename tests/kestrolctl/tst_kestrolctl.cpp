@@ -444,26 +444,29 @@ void TstKestrolctl::pins()
 void TstKestrolctl::simulatorRefusesBusyPort()
 {
     QProcess simulator;
-    simulator.start(QStringLiteral(KESTROL_BIN_DIR "/kestrol-devicesim"),
-                    {"--port", QString::number(tls.port())});
+    simulator.start(QStringLiteral(KESTROL_DEVICESIM_PATH), {"--port", QString::number(tls.port())});
     const bool bFinished = simulator.waitForFinished(10000);
     simulator.kill();
     QVERIFY(bFinished && simulator.exitCode() == 1);
     QVERIFY(simulator.readAllStandardError().contains("Address already in use"));
 }
 
-// The example program of docs/host-integration.md is quoted there whole, and runs.
+// The example of docs/host-integration.md is quoted there whole; it was built through find_package against
+// the installed package, and runs with the installed module.
 void TstKestrolctl::integrationExample()
 {
     const QString sDoc =
         QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/host-integration.md")));
-    const int iStart = sDoc.indexOf("```cpp\n") + 7;
-    QCOMPARE(
-        sDoc.mid(iStart, sDoc.indexOf("```\n", iStart) - iStart),
-        QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/minimal_host.cpp"))));
+    for (const auto &quote :
+         {std::make_pair("```cpp\n", "minimal_host.cpp"), {"```cmake\n", "CMakeLists.txt"}}) {
+        const int iStart = sDoc.indexOf(quote.first) + int(qstrlen(quote.first));
+        QCOMPARE(sDoc.mid(iStart, sDoc.indexOf("```\n", iStart) - iStart),
+                 QString::fromUtf8(
+                     fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/") + quote.second)));
+    }
     QProcess process;
     process.start(QStringLiteral(MINIMAL_HOST_PATH),
-                  {QStringLiteral(KESTROL_PLUGIN_PATH), tls.baseUrl("cam-2"), "admin", "secret"});
+                  {QStringLiteral(KESTROL_INSTALLED_MODULE), tls.baseUrl("cam-2"), "admin", "secret"});
     QVERIFY(process.waitForFinished(iProcessWaitMs));
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(process.readAllStandardOutput().contains("code 0, firmware 3.2.1, MAC 00:1A:2B:3C:4D:5E"));
@@ -471,23 +474,29 @@ void TstKestrolctl::integrationExample()
 
 void TstKestrolctl::installedToolFindsInstalledPlugin()
 {
-    const QString sPrefix = tempDir.filePath("prefix");
-    QProcess install;
-    install.start(QStringLiteral(KESTROL_CMAKE_COMMAND),
-                  {"--install", KESTROL_BUILD_DIR, "--prefix", sPrefix});
-    QVERIFY(install.waitForFinished(iProcessWaitMs));
-    QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
-    QVERIFY(QFileInfo(sPrefix + "/bin/kestrol-devicesim").isExecutable());
-    QVERIFY(QFileInfo(sPrefix + "/include/deviceapiinterface.h").isFile());
+    const QString sPrefix = QStringLiteral(KESTROL_TEST_PREFIX);
+    QVERIFY(QFileInfo(sPrefix + "/bin/kestrol-devicesim" KESTROL_TOOL_SUFFIX).isExecutable());
+    QVERIFY(QFileInfo(QStringLiteral(KESTROL_INSTALLED_MODULE))
+                .absolutePath()
+                .endsWith(QStringLiteral("/qt%1/plugins/deviceapi").arg(QT_VERSION_MAJOR)));
+
+    QProcess pkgConfig;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PKG_CONFIG_PATH", sPrefix + "/share/pkgconfig");
+    pkgConfig.setProcessEnvironment(env);
+    pkgConfig.start("pkg-config", {"--cflags", "kestrol-deviceapi"});
+    QVERIFY(pkgConfig.waitForFinished(iProcessWaitMs));
+    const QString sCflags = QString::fromUtf8(pkgConfig.readAllStandardOutput()).trimmed();
+    QVERIFY2(sCflags.startsWith("-I") && QFileInfo(sCflags.mid(2) + "/deviceapiinterface.h").isFile(),
+             qPrintable(sCflags));
 
     QProcess tool;
-    tool.start(sPrefix + "/bin/kestrolctl", {"plugin-info", "--json"});
+    tool.start(sPrefix + "/bin/kestrolctl" KESTROL_TOOL_SUFFIX, {"plugin-info", "--json"});
     QVERIFY(tool.waitForFinished(iProcessWaitMs));
     QCOMPARE(tool.exitCode(), 0);
     const QJsonObject info = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
-    const QString sModule = info.value("module").toString();
-    QVERIFY2(sModule.startsWith(QDir(sPrefix).canonicalPath()) && sModule.contains("/qt5/plugins/deviceapi/"),
-             qPrintable(sModule));
+    QCOMPARE(info.value("module").toString(),
+             QFileInfo(QStringLiteral(KESTROL_INSTALLED_MODULE)).canonicalFilePath());
     QCOMPARE(info.value("commands").toArray().size(), 10);
 }
 

@@ -98,6 +98,7 @@ private slots:
     void redirects();
     void certificatePin_data();
     void certificatePin();
+    void httpOneOverTls();
     void destroyedWithTransfersInFlight();
     void burstAnsweredOnce();
     void challengeAfterReconnect();
@@ -934,6 +935,17 @@ void TestTransport::certificatePin()
                  i == 0 && !trusted && !error ? 1 : 0);
     }
     QCOMPARE(simTls.requests("open").size(), error ? 0 : 2);
+}
+
+// Devices speak HTTP/1.1 only, and a device behind a server that also speaks HTTP/2 must not be spoken to
+// in it: the TLS handshake never offers HTTP/2 (Qt 6 would, first).
+void TestTransport::httpOneOverTls()
+{
+    const QString sUuid = get(simTls.baseUrl("open") + kInfo);
+    QVERIFY(await(sUuid));
+    QCOMPARE(hCompletions.value(sUuid).iError, 0);
+    for (const QByteArray &baOffer : simTls.protocolOffers())
+        QVERIFY2(!baOffer.split(',').contains("h2"), baOffer.constData());
 }
 
 // Destroying the handler while uploads and a download are under way answers nothing and leaves nothing: the

@@ -132,7 +132,10 @@ public:
     void setExportUrlOverride(const QString &sId, const QString &sUrl);
 
     QList<RecordedRequest> requests(const QString &sId = QString()) const; // empty id: all
+    // Also forgets the protocol offers.
     void clearRequests();
+    // The application protocols offered in each TLS handshake that named any (ALPN), e.g. "h2,http/1.1".
+    QList<QByteArray> protocolOffers() const;
 
     QByteArray settings(const QString &sId) const; // the device's current settings bytes
     FirmwareState firmware(const QString &sId) const;

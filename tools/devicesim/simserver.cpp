@@ -54,7 +54,31 @@ void shutdownAcceptedConnections(quint16 iPort)
     closedir(pDir);
 }
 
-std::unique_ptr<httplib::Server> makeServer(bool bTls)
+// Records the application protocols a client offers (ALPN) and agrees on HTTP/1.1, the only one devices
+// speak; a client that offers nothing else gets no protocol named and speaks HTTP/1.1 all the same.
+int selectProtocol(SSL *, const unsigned char **ppOut, unsigned char *pOutSize, const unsigned char *pIn,
+                   unsigned int iInSize, void *pArg)
+{
+    QList<QByteArray> lOffered;
+    int iChosen = -1;
+    for (unsigned int i = 0; i < iInSize && i + 1 + pIn[i] <= iInSize; i += 1 + pIn[i]) {
+        lOffered.append(QByteArray(reinterpret_cast<const char *>(pIn + i + 1), pIn[i]));
+        if (lOffered.last() == "http/1.1")
+            iChosen = int(i);
+    }
+    auto *pOffers = static_cast<ProtocolOffers *>(pArg);
+    {
+        QMutexLocker locker(&pOffers->mutex);
+        pOffers->lOffers.append(lOffered.join(','));
+    }
+    if (iChosen < 0)
+        return SSL_TLSEXT_ERR_NOACK;
+    *ppOut = pIn + iChosen + 1;
+    *pOutSize = pIn[iChosen];
+    return SSL_TLSEXT_ERR_OK;
+}
+
+std::unique_ptr<httplib::Server> makeServer(bool bTls, ProtocolOffers *pOffers)
 {
     if (!bTls)
         return std::make_unique<httplib::Server>();
@@ -62,7 +86,10 @@ std::unique_ptr<httplib::Server> makeServer(bool bTls)
     if (!identity.isValid())
         return nullptr;
     // The server's TLS context takes its own references on the certificate and the key.
-    return std::make_unique<httplib::SSLServer>(identity.pCertificate.get(), identity.pKey.get());
+    auto pServer = std::make_unique<httplib::SSLServer>(identity.pCertificate.get(), identity.pKey.get());
+    if (pServer->is_valid())
+        SSL_CTX_set_alpn_select_cb(pServer->ssl_context(), selectProtocol, pOffers);
+    return pServer;
 }
 
 } // namespace
@@ -72,7 +99,7 @@ bool Simulator::start()
     if (d->pServer)
         return true;
     ignoreBrokenPipes();
-    std::unique_ptr<httplib::Server> pServer = makeServer(d->options.tls);
+    std::unique_ptr<httplib::Server> pServer = makeServer(d->options.tls, &d->protocolOffers);
     if (!pServer || !pServer->is_valid()) {
         d->sError = QStringLiteral("cannot set up the server");
         return false;

@@ -106,6 +106,14 @@ void Simulator::clearRequests()
 {
     QMutexLocker locker(&d->mutex);
     d->lRecords.clear();
+    QMutexLocker offersLocker(&d->protocolOffers.mutex);
+    d->protocolOffers.lOffers.clear();
+}
+
+QList<QByteArray> Simulator::protocolOffers() const
+{
+    QMutexLocker locker(&d->protocolOffers.mutex);
+    return d->protocolOffers.lOffers;
 }
 
 QByteArray Simulator::settings(const QString &sId) const

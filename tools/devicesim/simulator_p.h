@@ -21,6 +21,12 @@ class ContentReader;
 
 namespace devicesim {
 
+struct ProtocolOffers
+{
+    mutable QMutex mutex;
+    QList<QByteArray> lOffers;
+};
+
 struct Simulator::Private
 {
     explicit Private(const Options &optionsIn) : options(optionsIn) {}
@@ -42,6 +48,7 @@ struct Simulator::Private
     QWaitCondition wakeUp;
     QHash<QString, std::shared_ptr<DeviceState>> hDevices;
     QList<RecordedRequest> lRecords;
+    ProtocolOffers protocolOffers; // written during TLS handshakes
 
 private:
     Reply answer(const httplib::Request &req, const RecordedRequest &record, const ReceivedBody &body);
