@@ -8,9 +8,11 @@
 
 namespace {
 
+// C0 and C1 controls, and the Unicode line and paragraph separators, which log readers may break lines at.
 bool isControl(QChar c)
 {
-    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+    const ushort u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
 }
 
 } // namespace
@@ -46,10 +48,12 @@ QString LogText::escaped(const QString &sText)
             sResult += QLatin1String("\\t");
             break;
         default:
-            if (isControl(c))
-                sResult += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-            else
+            if (!isControl(c))
                 sResult += c;
+            else if (c.unicode() > 0xff)
+                sResult += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                sResult += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         }
     }
     return sResult;

@@ -12,7 +12,8 @@ namespace LogText {
 // The URL without its user info.
 QString url(const QUrl &url);
 QString url(const QString &sUrl);
-// Control characters written as \n, \r, \t or \xNN; everything else unchanged.
+// Control characters written as \n, \r, \t or \xNN (C0 and C1), the line and paragraph separators as \u2028
+// and \u2029; everything else unchanged.
 QString escaped(const QString &sText);
 // Free text that may quote URLs (Qt's error strings): user info removed from every URL in it, then escaped.
 QString scrubbed(const QString &sText);

@@ -6,6 +6,24 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+namespace {
+
+// A short write is retried, so that a refusal comes with the system's reason ("No space left on device",
+// "File too large"): the first short write of a full disk reports no error of its own.
+bool writeAll(QFileDevice &file, const QByteArray &baData)
+{
+    qint64 iDone = 0;
+    while (iDone < baData.size()) {
+        const qint64 iWritten = file.write(baData.constData() + iDone, baData.size() - iDone);
+        if (iWritten <= 0)
+            return false;
+        iDone += iWritten;
+    }
+    return true;
+}
+
+} // namespace
+
 // Takes what the reply has available: into the request's buffer, or into its download file, which is written
 // under a temporary name and appears only when committed. False when the file cannot take it.
 bool NetworkHandlerKestrol::prStoreData(Request &request)
@@ -26,7 +44,7 @@ bool NetworkHandlerKestrol::prStoreData(Request &request)
     QSaveFile *pFile = prDownloadFile(request);
     if (!pFile)
         return false;
-    if (pFile->write(baChunk) != baChunk.size()) {
+    if (!writeAll(*pFile, baChunk)) {
         emit signal_log(QStringLiteral("Could not write download file: %1, %2 (%3)")
                             .arg(LogText::escaped(request.sDownloadFilename),
                                  LogText::scrubbed(pFile->errorString()), request.sUuid));
@@ -55,7 +73,8 @@ bool NetworkHandlerKestrol::isBodyComplete(Request &request)
 }
 
 // The request's download file, opened on first use; null (after a log line) when it cannot be. An existing
-// symbolic link is refused: the file would be written wherever the link points.
+// symbolic link is refused: the file would be written wherever the link points. The file is unbuffered:
+// QSaveFile writes a buffer left at commit without checking the write, and would put a cut file in place.
 QSaveFile *NetworkHandlerKestrol::prDownloadFile(Request &request)
 {
     if (request.pDownloadFile)
@@ -64,7 +83,7 @@ QSaveFile *NetworkHandlerKestrol::prDownloadFile(Request &request)
     QString sReason;
     if (QFileInfo(request.sDownloadFilename).isSymLink())
         sReason = QStringLiteral("the path is a symbolic link");
-    else if (!pFile->open(QIODevice::WriteOnly))
+    else if (!pFile->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         sReason = LogText::scrubbed(pFile->errorString());
     if (!sReason.isEmpty()) {
         emit signal_log(QStringLiteral("Could not open download file: %1, %2 (%3)")

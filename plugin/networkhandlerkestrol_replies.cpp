@@ -77,8 +77,10 @@ QString NetworkHandlerKestrol::prDataSize(qint64 iBytes)
 void NetworkHandlerKestrol::slotFinished(Request &request)
 {
     QNetworkReply *pReply = request.pReply;
-    // A refused probe goes out again with Qt answering, whether or not Qt asked the handler: of probes
-    // challenged together Qt asks for at most one, and not always before the others end.
+    // A refused probe goes out again with Qt answering, whether or not Qt asked the handler: Qt asks only
+    // when the connection's authenticator holds no credentials, so of probes challenged together it asks for
+    // at most one (and not always before the others end), and on a connection reconnected after a POST of
+    // the set had answered a challenge it asks for none.
     if (request.bProbe && request.iEndCode == 0 &&
         pReply->error() == QNetworkReply::AuthenticationRequiredError) {
         request.pCredentials->bChallenged = true;

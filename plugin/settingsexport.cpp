@@ -40,8 +40,15 @@ QString SettingsExport::resolveDestination(const QString &sDestination)
 {
     if (sDestination.isEmpty())
         return withTrailingSlash(realDirectory(QDir::currentPath()));
-    const QFileInfo info(sDestination);
-    if (info.isDir() || sDestination.endsWith(QLatin1Char('/')))
+    // A path in the file system: a relative one that starts with ':' would otherwise name one of Qt's
+    // resources.
+    const QFileInfo info(sDestination.startsWith(QLatin1Char('/'))
+                             ? sDestination
+                             : QDir::currentPath() + QLatin1Char('/') + sDestination);
+    // "." and ".." name directories whether they exist or not.
+    const bool bDirectoryName =
+        info.fileName() == QLatin1String(".") || info.fileName() == QLatin1String("..");
+    if (info.isDir() || bDirectoryName || sDestination.endsWith(QLatin1Char('/')))
         return withTrailingSlash(realDirectory(info.absoluteFilePath()));
     return withTrailingSlash(realDirectory(info.absolutePath())) + info.fileName();
 }

@@ -626,7 +626,7 @@ void TstDeviceSim::largeUploadStreams()
     Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     const QString sBase = simulator.addDevice("1");
-    const qint64 iPeakRssBefore = procStatusValue("VmHWM:");
+    [[maybe_unused]] const qint64 iPeakRssBefore = procStatusValue("VmHWM:");
     Client client;
     auto *pFile = new QFile(image.fileName());
     QVERIFY(pFile->open(QIODevice::ReadOnly));

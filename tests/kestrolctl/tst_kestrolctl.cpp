@@ -210,6 +210,8 @@ void TstKestrolctl::oneDevice_data()
             QFile::setPermissions(sOpenPassword, QFile::ReadOwner | QFile::ReadOther));
     const QString sRedirect = "redirect to http://127.0.0.1:1/elsewhere not followed";
     const QString sFull = "cannot write " + sSnapshot + ": File too large";
+    const QString sBackup = tempDir.filePath("limited.ndb");
+    const QString sBackupFull = "cannot write " + sBackup + ": File too large";
     const QStringList lCounter{"counter", "in", "60", sStart, sEnd};
 
     row("info, URL with a trailing slash", {"--url", url("cam-1") + "/", "--user", "admin", "info"}, 0,
@@ -232,6 +234,9 @@ void TstKestrolctl::oneDevice_data()
     row("time-out", one("silent", {"info"}), 1, failed("timed out after 1 s"), why("timed out after 1 s"));
     row("redirect", one("moved", {"info"}), 1, failed(sRedirect), why(sRedirect));
     row("disk full", one("cam-1", {"snapshot", "1", "-o", sSnapshot}), 1, failed(sFull), why(sFull), {}, "2");
+    // Written by the plugin, as it arrives: a write refused at any point fails the backup and leaves no file.
+    row("disk full, backup", one("cam-1", {"settings-save", sBackup}), 1, failed(sBackupFull),
+        why(sBackupFull), {}, "2");
     row("credentials", one("locked", {"info"}), 3, failed("credentials refused"), why("credentials refused"));
     row("no answer", one("silent", {"--timeout", "0.5", "info"}), 4, failed("no answer within 0.5 s"),
         why("no answer within 0.5 s"));
@@ -283,6 +288,7 @@ void TstKestrolctl::oneDevice()
     for (const devicesim::RecordedRequest &record : tls.requests())
         QVERIFY2(!record.target.contains("//"), record.target.constData());
     QVERIFY(!QFileInfo::exists(tempDir.filePath("limited.jpg")));
+    QVERIFY(!QFileInfo::exists(tempDir.filePath("limited.ndb")));
 }
 
 void TstKestrolctl::parallelBound()

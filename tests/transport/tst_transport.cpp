@@ -101,6 +101,7 @@ private slots:
     void httpOneOverTls();
     void destroyedWithTransfersInFlight();
     void burstAnsweredOnce();
+    void challengeAfterReconnect();
 
 private:
     void makeHandler();
@@ -997,6 +998,21 @@ void TestTransport::burstAnsweredOnce()
     QTRY_COMPARE_WITH_TIMEOUT(hCompletions.size(), lUuids.size(), 60000);
     for (const QString &sUuid : qAsConst(lUuids))
         QCOMPARE(hCompletions.value(sUuid).iError, 0);
+}
+
+// A device that demands Digest closed the connection on which a POST had answered its challenge (as after
+// a reboot): the GET that follows on a new connection still gets through with its own credentials.
+void TestTransport::challengeAfterReconnect()
+{
+    Fault cut;
+    cut.dropMidBody = true;
+    sim.setFault("digest", kFirmware, cut);
+    for (const auto &step : QList<QPair<QString, int>>{{kReboot, 0}, {kFirmware, 103}, {kInfo, 0}}) {
+        const QString sUuid =
+            step.first == kInfo ? get(url("digest", kInfo)) : post(url("digest", step.first));
+        QVERIFY(await(sUuid));
+        QCOMPARE(hCompletions.value(sUuid).iError, step.second);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTransport)

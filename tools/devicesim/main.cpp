@@ -40,7 +40,11 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
         "http(s)://127.0.0.1:PORT/dev/<id> with ids 1..N; give that URL to the host as the device address.\n"
         "Each device has its own MAC address and serial number.\n"
         "Every request is recorded: GET /_sim/requests returns the records as JSON (?device=<id> for one\n"
-        "device), DELETE /_sim/requests clears them. Stop with Ctrl+C.");
+        "device), DELETE /_sim/requests clears them. PUT /_sim/faults?device=<id>&path=<api path> with a\n"
+        "JSON object injects a fault into that path of that device (members: status, delayMs, hang,\n"
+        "dropMidBody, chunked, lengthMismatch, badChunk, emptyBody, notJson, largeBodyBytes, body, "
+        "redirectTo,\n"
+        "unauthorizedTimes); DELETE /_sim/faults (?device=<id>) clears them. Stop with Ctrl+C.");
     parser.addHelpOption();
     parser.addOptions({
         {"port", "TCP port on 127.0.0.1; 0 picks a free port. Default 8080.", "port", "8080"},

@@ -2,11 +2,13 @@
 #include "simulator_p.h"
 
 #include "simbody.h"
+#include "simfaultjson.h"
 #include "simrecording.h"
 
 #include <httplib.h>
 
 #include <QDeadlineTimer>
+#include <QJsonDocument>
 
 namespace devicesim {
 
@@ -183,8 +185,35 @@ void Simulator::Private::serveControl(const httplib::Request &req, httplib::Resp
             lRecords.clear();
             reply = jsonReply(200, "{\"status\":\"ok\"}");
         }
+    } else if (mergeSlashes(record.apiPath) == "/_sim/faults") {
+        reply = changeFaults(req, record);
     }
     writeReply(res, reply, bStopping, meter);
+}
+
+// PUT ?device=ID&path=PATH with a fault object sets that fault, as setFault() does; DELETE clears the faults
+// of ?device=ID, or of every device without it. Either releases hanging requests.
+Reply Simulator::Private::changeFaults(const httplib::Request &req, const RecordedRequest &record)
+{
+    const QString sDevice = QString::fromStdString(req.get_param_value("device"));
+    QMutexLocker locker(&mutex);
+    if (record.method == "PUT") {
+        const QJsonDocument document = QJsonDocument::fromJson(record.body);
+        const std::shared_ptr<DeviceState> pDevice = hDevices.value(sDevice);
+        if (!pDevice || !document.isObject() || !req.has_param("path"))
+            return errorReply(400, "needs ?device=ID&path=PATH of a known device and a fault object");
+        pDevice->hFaults.insert(QString::fromStdString(req.get_param_value("path")),
+                                faultFromJson(document.object()));
+    } else if (record.method == "DELETE") {
+        for (const std::shared_ptr<DeviceState> &pDevice : qAsConst(hDevices)) {
+            if (!req.has_param("device") || pDevice->sId == sDevice)
+                pDevice->hFaults.clear();
+        }
+    } else {
+        return errorReply(405, "PUT or DELETE");
+    }
+    wakeUp.wakeAll();
+    return jsonReply(200, "{\"status\":\"ok\"}");
 }
 
 } // namespace devicesim

@@ -54,6 +54,7 @@ private:
     Reply answer(const httplib::Request &req, const RecordedRequest &record, const ReceivedBody &body);
     bool waitOutFault(DeviceState &device, const QString &sRoute, Fault &fault);
     void serveControl(const httplib::Request &req, httplib::Response &res, const RecordedRequest &record);
+    Reply changeFaults(const httplib::Request &req, const RecordedRequest &record);
     void addRecord(const RecordedRequest &record);
 };
 
