@@ -1,10 +1,7 @@
 // Loads the built module exactly as a host does: through QPluginLoader and the interface header alone.
-#include "deviceapiinterface.h"
+#include "pluginfixture.h"
 
 #include <QJsonObject>
-#include <QPluginLoader>
-#include <QPointer>
-#include <QSignalSpy>
 #include <QtTest>
 
 class TstPluginLoad : public QObject
@@ -14,88 +11,32 @@ class TstPluginLoad : public QObject
 private slots:
     void init();
     void cleanup();
-    void metadata();
+    void metadataAndIdentity();
     void oneInstanceUntilDestroyed();
-    void casts_data();
-    void casts();
-    void identity();
-    void relays();
     void deviceRegistry();
 
 private:
-    QPluginLoader *pLoader = nullptr;
-    DeviceApiInterface *api();
+    LoadedPlugin plugin;
 };
 
 void TstPluginLoad::init()
 {
-    pLoader = new QPluginLoader(QStringLiteral(KESTROL_PLUGIN_PATH), this);
-    QVERIFY2(pLoader->load(), qPrintable(pLoader->errorString()));
+    QVERIFY2(plugin.load(), qPrintable(plugin.loader.errorString()));
 }
 
 void TstPluginLoad::cleanup()
 {
-    delete pLoader->instance();
-    delete pLoader;
-    pLoader = nullptr;
+    VERIFY_HOST_INVARIANTS(*plugin.pHost);
+    plugin.unload();
 }
 
-DeviceApiInterface *TstPluginLoad::api()
+void TstPluginLoad::metadataAndIdentity()
 {
-    return qobject_cast<DeviceApiInterface *>(pLoader->instance());
-}
-
-void TstPluginLoad::metadata()
-{
-    const QJsonObject meta = pLoader->metaData();
+    const QJsonObject meta = plugin.loader.metaData();
     QCOMPARE(meta.value("IID").toString(), QStringLiteral("qtdeviceapiinterfaceid"));
     QCOMPARE(meta.value("className").toString(), QStringLiteral("ApiKestrolPlugin"));
-    QVERIFY(!meta.contains("MetaData"));
-}
 
-void TstPluginLoad::oneInstanceUntilDestroyed()
-{
-    QPointer<QObject> first = pLoader->instance();
-    QVERIFY(first);
-    QCOMPARE(pLoader->instance(), first.data());
-    QVERIFY(!first->parent());
-
-    api()->createDevice("cam", "http://127.0.0.1:1", "u", "p", {});
-    delete first;
-    QVERIFY(first.isNull());
-
-    QObject *second = pLoader->instance();
-    QVERIFY(second);
-    // A fresh object: the device table of the first one is gone with it.
-    QCOMPARE(api()->createDevice("cam", "http://127.0.0.1:1", "u", "p", {}), 0);
-}
-
-void TstPluginLoad::casts_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("isInterface");
-    QTest::newRow("interface id") << QByteArray("qtdeviceapiinterfaceid") << true;
-    QTest::newRow("interface class") << QByteArray("DeviceApiInterface") << true;
-    QTest::newRow("plugin class") << QByteArray("ApiKestrolPlugin") << false;
-    QTest::newRow("base class") << QByteArray("ApiBasePlugin") << false;
-}
-
-void TstPluginLoad::casts()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(bool, isInterface);
-    QObject *pInstance = pLoader->instance();
-    void *pCast = pInstance->qt_metacast(name.constData());
-    QVERIFY(pCast);
-    if (isInterface)
-        QCOMPARE(pCast, static_cast<void *>(api()));
-    QVERIFY(!pInstance->qt_metacast("NoSuchClass"));
-}
-
-void TstPluginLoad::identity()
-{
-    DeviceApiInterface *pApi = api();
-    QVERIFY(pApi);
+    DeviceApiInterface *pApi = plugin.pApi;
     QCOMPARE(pApi->getPluginName(), QStringLiteral("ApiPlugin_AI"));
     QCOMPARE(pApi->getVersion(), QStringLiteral("1.0"));
     QCOMPARE(pApi->getVesoDeviceType(), QStringLiteral("9"));
@@ -108,34 +49,42 @@ void TstPluginLoad::identity()
     QCOMPARE(pApi->getCommandList(), lExpected);
 }
 
-void TstPluginLoad::relays()
+// The loader gives one parentless object until the host destroys it; the next is fresh: no devices, no queue.
+void TstPluginLoad::oneInstanceUntilDestroyed()
 {
-    QObject *pInstance = pLoader->instance();
-    QSignalSpy logSpy(pInstance, SIGNAL(signal_log(int, QString)));
-    QSignalSpy progressSpy(pInstance, SIGNAL(signal_progress(QString, int)));
-    QVERIFY(QMetaObject::invokeMethod(pInstance, "onLog", Q_ARG(QString, "a line")));
-    QVERIFY(
-        QMetaObject::invokeMethod(pInstance, "onNetworkProgress", Q_ARG(QString, "{id}"), Q_ARG(int, 42)));
-    QCOMPARE(logSpy.count(), 1);
-    QCOMPARE(logSpy.at(0).at(0).toInt(), 0);
-    QCOMPARE(logSpy.at(0).at(1).toString(), QStringLiteral("a line"));
-    QCOMPARE(progressSpy.count(), 1);
-    QCOMPARE(progressSpy.at(0).at(0).toString(), QStringLiteral("{id}"));
-    QCOMPARE(progressSpy.at(0).at(1).toInt(), 42);
+    QCOMPARE(plugin.loader.instance(), plugin.pInstance.data());
+    QVERIFY(!plugin.pInstance->parent());
+    QCOMPARE(plugin.pHost->createDevice("cam", "http://127.0.0.1:1", "u", "p"), 0);
+    const QString sQueued = plugin.pHost->request("cam", "API_CMD_RESTART");
+
+    QVERIFY(plugin.load());
+    QCOMPARE(plugin.pHost->createDevice("cam", "http://127.0.0.1:1", "u", "p"), 0);
+    plugin.pApi->initApiPlugin(nullptr);
+    const QString sUuid = plugin.pHost->request("nosuch", "API_CMD_RESTART");
+    QCOMPARE(plugin.pHost->wait(sUuid).iError, 103);
+    QCOMPARE(plugin.pHost->lLogs, QStringList{QStringLiteral("Unknown device: nosuch (%1)").arg(sUuid)});
+    QCOMPARE(plugin.pHost->count(sQueued), 0);
 }
 
+// Ids are the host's keys, compared exactly; a request still queued for a deleted device is answered 103.
 void TstPluginLoad::deviceRegistry()
 {
-    DeviceApiInterface *pApi = api();
-    QCOMPARE(pApi->createDevice("cam", "http://127.0.0.1:1", "u", "p", {"camera"}), 0);
-    QCOMPARE(pApi->createDevice("cam", "http://127.0.0.1:2", "v", "q", {}), 1);
-    QCOMPARE(pApi->createDevice("CAM", "http://127.0.0.1:2", "v", "q", {}), 0);
-    QCOMPARE(pApi->changeDevice("cam", "http://127.0.0.1:3", "w", "r", {}), 0);
-    QCOMPARE(pApi->changeDevice("nobody", "http://127.0.0.1:3", "w", "r", {}), 1);
+    HostRecorder &host = *plugin.pHost;
+    DeviceApiInterface *pApi = plugin.pApi;
+    QCOMPARE(host.createDevice("cam", "http://127.0.0.1:1", "u", "p", {"camera"}), 0);
+    QCOMPARE(host.createDevice("cam", "http://127.0.0.1:2", "v", "q"), 1);
+    QCOMPARE(host.createDevice("CAM", "http://127.0.0.1:2", "v", "q"), 0);
+    QCOMPARE(host.changeDevice("cam", "http://127.0.0.1:3", "w", "r"), 0);
+    QCOMPARE(host.changeDevice("nobody", "http://127.0.0.1:3", "w", "r"), 1);
+    const QString sUuid = host.request("cam", "API_CMD_RESTART");
+    QVERIFY(QRegularExpression("^\\{[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}\\}$").match(sUuid).hasMatch());
     QCOMPARE(pApi->deleteDevice("cam"), 0);
     QCOMPARE(pApi->deleteDevice("cam"), 1);
-    QCOMPARE(pApi->changeDevice("cam", "http://127.0.0.1:3", "w", "r", {}), 1);
-    QCOMPARE(pApi->createDevice("cam", "http://127.0.0.1:4", "x", "s", {}), 0);
+    QCOMPARE(host.changeDevice("cam", "http://127.0.0.1:3", "w", "r"), 1);
+    pApi->initApiPlugin(nullptr);
+    QCOMPARE(host.wait(sUuid).iError, 103);
+    QCOMPARE(host.lLogs, QStringList{QStringLiteral("Unknown device: cam (%1)").arg(sUuid)});
+    QCOMPARE(host.createDevice("cam", "http://127.0.0.1:4", "x", "s"), 0);
 }
 
 QTEST_GUILESS_MAIN(TstPluginLoad)
