@@ -19,6 +19,7 @@ private slots:
     void cleanup();
     void initialisation_data();
     void initialisation();
+    void deletedFromItsOwnAnswer();
 
 private:
     devicesim::Simulator sim;
@@ -102,6 +103,29 @@ void TestInitApiPlugin::initialisation()
 
     // The host's manager outlives the plugin (one the plugin adopted would be deleted twice here).
     plugin.unload();
+}
+
+// A host may deleteLater() the plugin from inside one of its signals; a request still in flight then ends
+// without an answer.
+void TestInitApiPlugin::deletedFromItsOwnAnswer()
+{
+    HostRecorder &host = *plugin.pHost;
+    plugin.pApi->initApiPlugin(nullptr);
+    devicesim::Fault hang;
+    hang.hang = true;
+    sim.addDevice("silent");
+    sim.setFault("silent", "/api/system/info/", hang);
+    QCOMPARE(host.createDevice("silent", sim.baseUrl("silent"), "admin", "secret"), 0);
+    const QString sInFlight = host.request("silent", "API_CMD_GET_CONFIG");
+    QTRY_VERIFY(!sim.requests("silent").isEmpty());
+
+    QObject *pInstance = plugin.pInstance;
+    host.onAnswerHook = [pInstance](const HostAnswer &) { pInstance->deleteLater(); };
+    const QString sUuid = host.request("nosuch", "API_CMD_RESTART");
+    QTRY_VERIFY(plugin.pInstance.isNull());
+    sim.clearFaults("silent");
+    QCOMPARE(host.answer(sUuid).iError, 103);
+    QCOMPARE(host.count(sInFlight), 0);
 }
 
 QTEST_GUILESS_MAIN(TestInitApiPlugin)
