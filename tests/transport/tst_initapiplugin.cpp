@@ -32,8 +32,9 @@ void TestInitApiPlugin::initTestCase()
     devicesim::DeviceConfig config;
     config.auth = devicesim::AuthMode::Digest;
     sim.addDevice("host", config);
-    config.swver = "9.9.9";
-    sim.addDevice("other", config);
+    devicesim::DeviceConfig other;
+    other.swver = "9.9.9";
+    sim.addDevice("other", other);
 }
 
 void TestInitApiPlugin::init()
