@@ -300,6 +300,7 @@ void TstCommands::replyForms_data()
     QTest::newRow("names without time members") << sList << QByteArray(R"([{"out":1,"Timestamp":2,"in":3,"DateTime":4},{"x":4}])") << QVariantList{"in", "out"} << QStringList{R"([{"out":1,"Timestamp":2,"in":3,"DateTime":4},{"x":4}])", "Counter: in, out"};
     QTest::newRow("names from an object") << sList << QByteArray(R"({"in":1})") << QVariantList{} << QStringList{R"({"in":1})", "Counter: "};
     QTest::newRow("line break in a name") << sList << QByteArray(R"([{"a\r\nForged line":1}])") << QVariantList{"a\r\nForged line"} << QStringList{R"([{"a\r\nForged line":1}])", R"(Counter: a\r\nForged line)"};
+    QTest::newRow("other line ends in a name") << sList << QByteArray("[{\"a\xC2\x85" "b\xE2\x80\xA8" "c\":1}]") << QVariantList{QString("a\u0085b\u2028c")} << QStringList{R"([{"a\x85b\u2028c":1}])", R"(Counter: a\x85b\u2028c)"};
     QTest::newRow("info with a number and other keys") << sInfo << QByteArray(R"({"swver":7,"mac":"m","x":"y"})") << QVariantList{QVariantMap{{"API_FW", ""}, {"API_MAC", "m"}}} << QStringList{};
     QTest::newRow("info naming a member twice") << sInfo << QByteArray(R"({"swver":"1","swver":"2","mac":"m"})") << lNoInfo << QStringList{};
     // clang-format on
