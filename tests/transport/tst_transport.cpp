@@ -37,7 +37,7 @@ struct Completion
 {
     QByteArray baResult;
     int iError = -1;
-    QString sText;
+    int iCount = 0;
 };
 
 Fault makeFault(void (*pSet)(Fault &))
@@ -96,10 +96,9 @@ private slots:
 
 private:
     void makeHandler();
-    // "GET" (sFile: the download file), "PUT", "POST" (a form body), or "UPLOAD" (sFile: the upload file).
+    // "GET" (sFile: the download file), "POST" (a form body), or "UPLOAD" (sFile: the upload file).
     QString send(const QString &sMethod, const QString &sUrl, const QString &sUser = kUser,
-                 const QString &sPassword = kPassword, const QString &sFile = {},
-                 const QHash<QString, QString> &hCookies = {});
+                 const QString &sPassword = kPassword, const QString &sFile = {});
     bool await(const QString &sUuid, int iMs = 20000);
     QStringList logOf(const QString &sUuid) const;
     QString url(const QString &sDevice, const QString &sPath) const { return sim.baseUrl(sDevice) + sPath; }
@@ -116,7 +115,6 @@ private:
     std::unique_ptr<NetworkHandlerKestrol> pHandler;
     QStringList lLog;
     QHash<QString, Completion> hCompletions;
-    QHash<QString, int> hCompletionCount;
     QList<QPair<QString, int>> lProgress;
     bool bInsideRequest = false;
     int iSignalsInsideRequest = 0;
@@ -145,7 +143,6 @@ void TestTransport::init()
 {
     lLog.clear();
     hCompletions.clear();
-    hCompletionCount.clear();
     lProgress.clear();
     iSignalsInsideRequest = 0;
     sim.clearRequests();
@@ -158,8 +155,8 @@ void TestTransport::init()
 // handler, and no password, user info, Authorization value or line break in any log line.
 void TestTransport::cleanup()
 {
-    for (auto it = hCompletionCount.constBegin(); it != hCompletionCount.constEnd(); ++it)
-        QVERIFY2(it.value() == 1, qPrintable(it.key()));
+    for (auto it = hCompletions.constBegin(); it != hCompletions.constEnd(); ++it)
+        QVERIFY2(it->iCount == 1, qPrintable(it.key()));
     QCOMPARE(iSignalsInsideRequest, 0);
     QVERIFY(!pHandler || pHandler->hRequests.isEmpty());
     static const QRegularExpression secret(
@@ -184,10 +181,9 @@ void TestTransport::makeHandler()
     connect(pHandler.get(), &NetworkHandlerKestrol::signal_log, this,
             [this](const QString &sLine) { lLog << sLine; });
     connect(pHandler.get(), &NetworkHandlerKestrol::signal_requestFinished, this,
-            [this](const QString &sUuid, const QByteArray &baResult, int iError, const QString &sText) {
+            [this](const QString &sUuid, const QByteArray &baResult, int iError) {
                 iSignalsInsideRequest += bInsideRequest;
-                hCompletions.insert(sUuid, {baResult, iError, sText});
-                ++hCompletionCount[sUuid];
+                hCompletions[sUuid] = {baResult, iError, hCompletions.value(sUuid).iCount + 1};
             });
     connect(pHandler.get(), &NetworkHandlerKestrol::signal_progress, this,
             [this](const QString &sUuid, int iProgress) {
@@ -197,19 +193,15 @@ void TestTransport::makeHandler()
 }
 
 QString TestTransport::send(const QString &sMethod, const QString &sUrl, const QString &sUser,
-                            const QString &sPassword, const QString &sFile,
-                            const QHash<QString, QString> &hCookies)
+                            const QString &sPassword, const QString &sFile)
 {
     const QString sUuid = QUuid::createUuid().toString();
     bInsideRequest = true;
     if (sMethod == "GET")
-        pHandler->prRequestGetCommand(sUuid, sUrl, sUser, sPassword, sFile, hCookies);
-    else if (sMethod == "PUT")
-        pHandler->prRequestPutCommand(sUuid, sUrl, sUser, sPassword, {},
-                                      QString::fromLatin1("{\"name\":\"caf\xe9\"}"), hCookies);
+        pHandler->prRequestGetCommand(sUuid, sUrl, sUser, sPassword, sFile);
     else
         pHandler->prRequestPostCommand(sUuid, sUrl, sUser, sPassword, sMethod == "UPLOAD" ? sFile : QString(),
-                                       "file", sMethod == "POST" ? "reboot=1" : "", hCookies);
+                                       "file", sMethod == "POST" ? "reboot=1" : "", {});
     bInsideRequest = false;
     return sUuid;
 }
@@ -320,7 +312,6 @@ void TestTransport::body()
     QVERIFY(bAnswered);
     const Completion completion = hCompletions.value(sUuid);
     QCOMPARE(completion.iError, error);
-    QCOMPARE(completion.sText, error ? QString("Finished error") : QString("Finished ok"));
     QVERIFY2(!logOf(sUuid).filter(QRegularExpression("^" + QRegularExpression::escape(line))).isEmpty(),
              qPrintable(logOf(sUuid).join('\n')));
     QCOMPARE(completion.baResult, error || !sFile.isEmpty() ? QByteArray() : baExpected);
@@ -410,7 +401,6 @@ void TestTransport::failures()
     QVERIFY(await(sUuid));
     const Completion completion = hCompletions.value(sUuid);
     QCOMPARE(completion.iError, error);
-    QCOMPARE(completion.sText, error ? QString("Finished error") : QString("Finished ok"));
     QCOMPARE(completion.baResult.isEmpty(), error != 0);
     const QStringList lLines = logOf(sUuid);
     QCOMPARE(lLines.filter(QRegularExpression("^" + QRegularExpression::escape(line))).size(),
@@ -461,11 +451,7 @@ void TestTransport::authentication()
     const QString sUuid = send(method, url(device, sPath), user, password, sUpload);
     QVERIFY(await(sUuid));
     QCOMPARE(hCompletions.value(sUuid).iError, error);
-    const QStringList lLogins = logOf(sUuid).filter("Send login (slotAuthenticationRequired): ");
-    QCOMPARE(lLogins.size(), logins);
-    for (const QString &sLine : lLogins)
-        QCOMPARE(sLine,
-                 QStringLiteral("Send login (slotAuthenticationRequired): admin / ****** (%1)").arg(sUuid));
+    QCOMPARE(logOf(sUuid).filter("Send login (slotAuthenticationRequired): admin / ****** (").size(), logins);
 }
 
 void TestTransport::afterChallenge_data()
@@ -605,7 +591,6 @@ void TestTransport::redirects_data()
     QTest::addColumn<int>("error");
 
     // clang-format off
-    QTest::newRow("as constructed, other origin") << -1 << false << 103;
     QTest::newRow("same origin, other origin") << int(QNetworkRequest::SameOriginRedirectPolicy) << false << 103;
     QTest::newRow("user verified, other origin") << int(QNetworkRequest::UserVerifiedRedirectPolicy) << false << 103;
     QTest::newRow("as constructed, same origin") << -1 << true << 103;
@@ -703,47 +688,33 @@ void TestTransport::httpOneOverTls()
 void TestTransport::requestLayout_data()
 {
     QTest::addColumn<QString>("method");
-    QTest::addColumn<QVariantMap>("cookies");
-    QTest::addColumn<QByteArray>("cookieHeader"); // any order; empty: no header
     QTest::addColumn<QByteArray>("authorization");
-    QTest::addColumn<QByteArray>("body"); // not for an upload
+    QTest::addColumn<bool>("clientHeaders"); // its user agent and Accept
+    QTest::addColumn<QByteArray>("body");    // not for an upload
 
-    const QVariantMap mapTwo{{"sid", "42"}, {"lang", "en"}};
-    // clang-format off
-    QTest::newRow("GET") << "GET" << QVariantMap{} << QByteArray() << QByteArray("Basic Og==") << QByteArray();
-    QTest::newRow("GET, two cookies") << "GET" << mapTwo << QByteArray("lang=en; sid=42") << QByteArray("Basic Og==") << QByteArray();
-    QTest::newRow("PUT, cookie") << "PUT" << QVariantMap{{"sid", "42"}} << QByteArray("sid=42") << QByteArray() << QByteArray("{\"name\":\"caf\xe9\"}");
-    QTest::newRow("POST, cookies") << "POST" << mapTwo << QByteArray("lang=en; sid=42") << QByteArray() << QByteArray("reboot=1");
-    QTest::newRow("upload, cookie not sent") << "UPLOAD" << QVariantMap{{"sid", "42"}} << QByteArray() << QByteArray() << QByteArray();
-    // clang-format on
+    QTest::newRow("GET") << "GET" << QByteArray("Basic Og==") << true << QByteArray();
+    QTest::newRow("POST") << "POST" << QByteArray() << false << QByteArray("reboot=1");
+    QTest::newRow("upload") << "UPLOAD" << QByteArray() << false << QByteArray();
 }
 
 // Requests as the device receives them: GET carries Basic credentials up front, its user agent and Accept;
-// PUT and POST their body and cookies; an upload (from a path with backslashes) its file part, no cookies.
+// POST its body; an upload (from a path with backslashes) its one file part.
 void TestTransport::requestLayout()
 {
     QFETCH(QString, method);
-    QFETCH(QVariantMap, cookies);
-    QFETCH(QByteArray, cookieHeader);
     QFETCH(QByteArray, authorization);
+    QFETCH(bool, clientHeaders);
     QFETCH(QByteArray, body);
 
-    QHash<QString, QString> hCookies;
-    for (auto it = cookies.constBegin(); it != cookies.constEnd(); ++it)
-        hCookies.insert(it.key(), it.value().toString());
-    const QString sUuid = send(method, url("open", method == "UPLOAD" ? kFirmware : kInfo), "", "",
-                               QString(sUpload).replace('/', '\\'), hCookies);
-    QVERIFY(await(sUuid));
+    const QString sFile = method == "UPLOAD" ? QString(sUpload).replace('/', '\\') : QString();
+    QVERIFY(await(send(method, url("open", method == "UPLOAD" ? kFirmware : kInfo), "", "", sFile)));
 
     const devicesim::RecordedRequest request = sim.requests("open").value(0);
-    QCOMPARE(request.method, method == "UPLOAD" ? QByteArray("POST") : method.toLatin1());
-    QStringList lCookies =
-        QString::fromLatin1(request.headers.value("cookie")).split("; ", Qt::SkipEmptyParts);
-    lCookies.sort();
-    QCOMPARE(lCookies.join("; ").toLatin1(), cookieHeader);
+    QCOMPARE(request.method, method == "GET" ? QByteArray("GET") : QByteArray("POST"));
     QCOMPARE(request.headers.value("authorization"), authorization);
-    QCOMPARE(request.headers.value("user-agent") == "Client Application", method == "GET");
-    QCOMPARE(request.headers.value("accept") == "*/*", method == "GET");
+    QCOMPARE(request.headers.value("user-agent") == "Client Application", clientHeaders);
+    QCOMPARE(request.headers.value("accept") == "*/*", clientHeaders);
+    QVERIFY(!request.headers.contains("cookie"));
     if (method != "UPLOAD") {
         QCOMPARE(request.body, body);
         return;
