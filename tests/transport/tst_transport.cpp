@@ -557,8 +557,8 @@ void TestTransport::userInfoNeverUsed_data()
     // clang-format on
 }
 
-// User info in a request URL answers no challenge, goes out in no request and appears in no log line, also
-// when the URL comes a second time (from the handler's table of parsed URLs).
+// User info in a request URL answers no challenge, nor does another credential set's password, and it goes
+// out in no request and appears in no log line, also when the URL comes again (from the handler's table).
 void TestTransport::userInfoNeverUsed()
 {
     QFETCH(QString, device);
@@ -570,6 +570,9 @@ void TestTransport::userInfoNeverUsed()
 
     const QString sPath = method == "GET" ? kInfo : method == "UPLOAD" ? kFirmware : kReboot;
     const QString sUrl = url(device, sPath).replace("http://", "http://" + userInfo + '@');
+    // Qt's credential cache now holds the device's password for its origin.
+    const QString sRight = send(method, url(device, sPath), kUser, kPassword, sUpload);
+    QVERIFY(await(sRight) && hCompletions.value(sRight).iError == 0);
     for (int i = 0; i < 2; ++i) {
         const QString sUuid = send(method, sUrl, user, password, sUpload);
         QVERIFY(await(sUuid));
