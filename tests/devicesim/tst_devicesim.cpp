@@ -16,14 +16,13 @@
 
 using namespace devicesim;
 
-Q_DECLARE_METATYPE(devicesim::AuthMode)
-
 namespace {
 
 constexpr int kWaitMs = 20000;
 const QByteArray baInfoBody = "\"swver\":\"3.2.1\"";
 
-// A host's own access manager: accepts the self-signed certificate, answers challenges once per request.
+// A host's own access manager: accepts the self-signed certificate, answers challenges. Replies live as long
+// as it does.
 class Client
 {
 public:
@@ -47,9 +46,7 @@ public:
     {
         QNetworkRequest request{QUrl(sUrl)};
         request.setHeader(QNetworkRequest::ContentTypeHeader, baContentType);
-        lReplies.emplace_back(nam.sendCustomRequest(request, baMethod, baBody));
-        lReplies.back()->setParent(nullptr);
-        return lReplies.back().get();
+        return nam.sendCustomRequest(request, baMethod, baBody);
     }
 
     static bool finish(QNetworkReply *pReply)
@@ -57,7 +54,6 @@ public:
         return pReply->isFinished() || QSignalSpy(pReply, &QNetworkReply::finished).wait(kWaitMs);
     }
 
-    // Finished, or -1 status when it did not finish in time.
     QNetworkReply *send(const QByteArray &baMethod, const QString &sUrl, const QByteArray &baBody = {},
                         const QByteArray &baContentType = "application/json")
     {
@@ -66,6 +62,7 @@ public:
         return pReply;
     }
 
+    // -1 when the reply did not finish in time.
     static int status(QNetworkReply *pReply)
     {
         return pReply->isFinished() ? pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()
@@ -73,7 +70,6 @@ public:
     }
 
     QNetworkAccessManager nam;
-    std::vector<std::unique_ptr<QNetworkReply>> lReplies;
     int iChallenges = 0;
     bool bSawSelfSigned = false;
 };
@@ -213,32 +209,23 @@ void TstDeviceSim::recording()
 void TstDeviceSim::standardClient_data()
 {
     QTest::addColumn<bool>("bTls");
-    QTest::addColumn<AuthMode>("mode");
     QTest::addColumn<QString>("sPassword");
     QTest::addColumn<int>("iStatus");
-    QTest::addColumn<QByteArray>("baChallenge");
-    QTest::newRow("https, no authentication") << true << AuthMode::None << "" << 200 << QByteArray();
-    QTest::newRow("digest, right password")
-        << false << AuthMode::Digest << "s3cr3t" << 200 << QByteArray("Digest ");
-    QTest::newRow("digest over https, right password")
-        << true << AuthMode::Digest << "s3cr3t" << 200 << QByteArray("Digest ");
-    QTest::newRow("digest, wrong password")
-        << false << AuthMode::Digest << "guess" << 401 << QByteArray("Digest ");
+    QTest::newRow("https, right password") << true << "s3cr3t" << 200;
+    QTest::newRow("http, wrong password") << false << "guess" << 401;
 }
 
 // TLS and Digest as Qt's own client speaks them; a second request reuses the nonce with a higher count.
 void TstDeviceSim::standardClient()
 {
     QFETCH(bool, bTls);
-    QFETCH(AuthMode, mode);
     QFETCH(QString, sPassword);
     QFETCH(int, iStatus);
-    QFETCH(QByteArray, baChallenge);
 
     Simulator simulator(Simulator::Options{bTls});
     QVERIFY(simulator.start());
     DeviceConfig config;
-    config.auth = mode;
+    config.auth = AuthMode::Digest;
     config.user = "operator";
     config.password = "s3cr3t";
     const QString sBase = simulator.addDevice("1", config);
@@ -248,13 +235,13 @@ void TstDeviceSim::standardClient()
     QCOMPARE(Client::status(pFirst), iStatus);
     QCOMPARE(client.bSawSelfSigned, bTls);
     if (iStatus != 200) {
-        QVERIFY(pFirst->rawHeader("WWW-Authenticate").startsWith(baChallenge));
+        QVERIFY(pFirst->rawHeader("WWW-Authenticate").startsWith("Digest "));
         return;
     }
     QVERIFY(pFirst->readAll().contains(baInfoBody));
     QCOMPARE(Client::status(client.send("GET", sBase + "/api/system/management/fwupdate/progress/")), 200);
-    QCOMPARE(client.iChallenges, baChallenge.isEmpty() ? 0 : 1);
-    QVERIFY(simulator.requests().last().headers.value("authorization").startsWith(baChallenge));
+    QCOMPARE(client.iChallenges, 1);
+    QVERIFY(simulator.requests().last().headers.value("authorization").startsWith("Digest "));
 }
 
 // The tool and the class both refuse a port in use, and a stopped simulator frees its port.

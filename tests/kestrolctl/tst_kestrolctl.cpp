@@ -425,13 +425,14 @@ void TstKestrolctl::pins_data()
     for (int i = sColons.size() - 2; i > 0; i -= 2)
         sColons.insert(i, ':');
     const QString sOther = "sha256:" + QString(64, 'f');
+    auto inFile = [this](const QString &sPin) {
+        return QStringList{"--devices", fleet({"cam-2"}, sPin), "info"};
+    };
     QTest::newRow("upper case") << one("cam-1", {"--pin", sHex.toUpper(), "info"}) << 0;
     QTest::newRow("colons and prefix") << one("cam-1", {"--pin", "sha256:" + sColons, "info"}) << 0;
     QTest::newRow("another certificate") << one("cam-1", {"--pin", sOther, "info"}) << 6;
-    QTest::newRow("fleet file, right pin")
-        << QStringList{"--devices", fleet({"cam-2"}, sTlsFingerprint), "info"} << 0;
-    QTest::newRow("fleet file, another certificate")
-        << QStringList{"--devices", fleet({"cam-2"}, sOther), "info"} << 6;
+    QTest::newRow("fleet file, right pin") << inFile(sTlsFingerprint) << 0;
+    QTest::newRow("fleet file, another certificate") << inFile(sOther) << 6;
 }
 
 // With a pin the plugin holds the device to its certificate, and a stranger never sees the password.
