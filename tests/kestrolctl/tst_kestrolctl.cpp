@@ -87,7 +87,7 @@ private:
     }
     // A device file of these devices with user admin and password secret; a comment, a blank line, quoted and
     // padded fields show that the file format is read as documented.
-    QString fleet(const QStringList &lIds, const QString &sPin = {});
+    QString fleet(const QStringList &lIds, const QString &sPin = {}, const QString &sUser = "admin");
 
     devicesim::Simulator tls{devicesim::Simulator::Options{true, 0, 16}};
     devicesim::Simulator plain{devicesim::Simulator::Options{false, 0, 4}};
@@ -115,12 +115,14 @@ void TstKestrolctl::initTestCase()
         add(sId, {});
     for (const QString &sId : QStringList{"fw-new", "fw-d1", "fw-d2"})
         add(sId, "4.0.0");
-    devicesim::Fault hang, missing, moved;
+    devicesim::Fault hang, missing, moved, closing;
     hang.hang = true;
     missing.status = 404;
     moved.redirectTo = "http://127.0.0.1:1/elsewhere";
     add("silent", {}, hang);
     add("missing", {}, missing);
+    closing.dropMidBody = true;
+    add("closing", {}, closing);
     add("moved", {}, moved);
 
     QTcpServer closed;
@@ -162,12 +164,12 @@ Run TstKestrolctl::run(const QStringList &lArgs, const QProcessEnvironment &env,
     return result;
 }
 
-QString TstKestrolctl::fleet(const QStringList &lIds, const QString &sPin)
+QString TstKestrolctl::fleet(const QStringList &lIds, const QString &sPin, const QString &sUser)
 {
-    const QString sPath = tempDir.filePath(lIds.join('+') + sPin + ".csv");
+    const QString sPath = tempDir.filePath(lIds.join('+') + sPin + sUser + ".csv");
     QByteArray baCsv = "# id,url,user,password,pin\n\n";
     for (const QString &sId : lIds)
-        baCsv += QStringLiteral("\"%1\" , %2 ,admin,secret,%3\n").arg(sId, url(sId), sPin).toUtf8();
+        baCsv += QStringLiteral("\"%1\" , %2 ,%3,secret,%4\n").arg(sId, url(sId), sUser, sPin).toUtf8();
     return writeFile(sPath, baCsv) ? sPath : QString();
 }
 
@@ -223,6 +225,8 @@ void TstKestrolctl::oneDevice_data()
     row("refused", one("unreachable", {"info"}), 1, failed("connection refused"), why("connection refused"));
     row("TLS", one("tls-on-plain", {"info"}), 1, failed("TLS handshake failed"), why("TLS handshake failed"));
     row("HTTP status", one("missing", {"info"}), 1, failed("HTTP 404 Not Found"), why("HTTP 404 Not Found"));
+    row("closed", one("closing", {"info"}), 1, failed("connection closed by the device"),
+        why("connection closed by the device"));
     row("time-out", one("silent", {"info"}), 1, failed("timed out after 1 s"), why("timed out after 1 s"));
     row("redirect", one("moved", {"info"}), 1, failed(sRedirect), why(sRedirect));
     row("disk full", one("cam-1", {"snapshot", "1", "-o", sSnapshot}), 1, failed(sFull), why(sFull), {}, "2");
@@ -318,7 +322,7 @@ void TstKestrolctl::fleetOutcomes_data()
     QVERIFY(writeFile(sImage, "image"));
     const QStringList lVerify{"--verify", "--reboot-timeout", "20", "firmware-update", sImage};
     const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lVerify;
-    const QStringList lRetry{"--retries", "2", "login-check"};
+    const QStringList lRetry{"--retries", "1", "login-check"};
     row("new version", lVerify, 0, {"fw-new ok 0 1"});
     row("old version", lVerify, 1, {"fw-same failed 0 1"});
     row("failed canary", lCanary, 1, {"fw-c1 failed 0 1", "fw-c2 skipped 0 0", "fw-d1 skipped 0 0"});
@@ -326,7 +330,8 @@ void TstKestrolctl::fleetOutcomes_data()
     row("flaky device", lRetry, 0, {"flaky ok 1 0"});
     row("refused, no retry", lRetry, 3, {"locked refused 0 0"});
     row("HTTP 404, no retry", lRetry, 1, {"missing failed 0 0"});
-    row("unreachable before refused", lRetry, 3, {"unreachable failed 2 0", "locked refused 0 0"});
+    row("closed, retried", lRetry, 1, {"closing failed 1 0"});
+    row("unreachable before refused", lRetry, 3, {"unreachable failed 1 0", "locked refused 0 0"});
     row("refused before HTTP 404", lRetry, 3, {"locked refused 0 0", "missing failed 0 0"});
 }
 
@@ -472,7 +477,9 @@ void TstKestrolctl::console()
     QFETCH(QStringList, lOptions);
     QFETCH(QString, sOut);
     QFETCH(QString, sErr);
-    const Run result = run(QStringList{"--devices", fleet({"cam-1", "unreachable"}), "--parallel", "1"} +
+    // Without a user in the file, the devices take --user.
+    const Run result = run(QStringList{"--devices", fleet({"cam-1", "unreachable"}, {}, {}), "--user",
+                                       "admin", "--parallel", "1"} +
                            lOptions + QStringList{"info"});
     VERIFY_EXIT(result, 1);
     QVERIFY2(QRegularExpression(sOut).match(QString::fromUtf8(result.baOut)).hasMatch(),
