@@ -116,7 +116,7 @@ void TstDeviceSim::faultSwitches_data()
     // clang-format off
     row("none", "{}", false, 200, E::NoError, baInfoBody, -1, "Content-Type: application/json");
     row("status", R"({"status":500})", false, 500, E::InternalServerError, "", -1, "");
-    row("delay", R"({"delayMs":1500})", true, 200, E::NoError, baInfoBody, -1, "");
+    row("delay", R"({"delayMs":700})", true, 200, E::NoError, baInfoBody, -1, "");
     row("hang, released by clearing", R"({"hang":true})", true, 200, E::NoError, baInfoBody, -1, "");
     row("drop mid body", R"({"dropMidBody":true})", false, 200, E::RemoteHostClosedError, "", -1, "");
     row("chunked", R"({"chunked":true})", false, 200, E::NoError, baInfoBody, -1, "Content-Length:");

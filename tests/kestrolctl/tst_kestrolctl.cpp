@@ -113,7 +113,7 @@ void TstKestrolctl::initTestCase()
     for (const QString &sId :
          QStringList{"cam-1", "cam-2", "cam-3", "locked", "flaky", "fw-same", "fw-c1", "fw-c2", "fw-c3"})
         add(sId, {});
-    for (const QString &sId : QStringList{"fw-new", "fw-d1", "fw-d2"})
+    for (const QString &sId : QStringList{"fw-d1", "fw-d2"})
         add(sId, "4.0.0");
     devicesim::Fault hang, missing, moved, closing;
     hang.hang = true;
@@ -122,7 +122,7 @@ void TstKestrolctl::initTestCase()
     add("silent", {}, hang);
     add("missing", {}, missing);
     closing.dropMidBody = true;
-    add("closing", {}, closing);
+    add("drops", {}, closing);
     add("moved", {}, moved);
 
     QTcpServer closed;
@@ -225,7 +225,7 @@ void TstKestrolctl::oneDevice_data()
     row("refused", one("unreachable", {"info"}), 1, failed("connection refused"), why("connection refused"));
     row("TLS", one("tls-on-plain", {"info"}), 1, failed("TLS handshake failed"), why("TLS handshake failed"));
     row("HTTP status", one("missing", {"info"}), 1, failed("HTTP 404 Not Found"), why("HTTP 404 Not Found"));
-    row("closed", one("closing", {"info"}), 1, failed("connection closed by the device"),
+    row("closed", one("drops", {"info"}), 1, failed("connection closed by the device"),
         why("connection closed by the device"));
     row("time-out", one("silent", {"info"}), 1, failed("timed out after 1 s"), why("timed out after 1 s"));
     row("redirect", one("moved", {"info"}), 1, failed(sRedirect), why(sRedirect));
@@ -320,17 +320,17 @@ void TstKestrolctl::fleetOutcomes_data()
     };
     const QString sImage = tempDir.filePath("small-fw.bin");
     QVERIFY(writeFile(sImage, "image"));
-    const QStringList lVerify{"--verify", "--reboot-timeout", "20", "firmware-update", sImage};
-    const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lVerify;
+    const QStringList lUpdate{"--reboot-timeout", "20", "firmware-update", sImage};
+    const QStringList lVerify = QStringList{"--verify"} + lUpdate;
+    const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lUpdate; // implies --verify
     const QStringList lRetry{"--retries", "1", "login-check"};
-    row("new version", lVerify, 0, {"fw-new ok 0 1"});
     row("old version", lVerify, 1, {"fw-same failed 0 1"});
     row("failed canary", lCanary, 1, {"fw-c1 failed 0 1", "fw-c2 skipped 0 0", "fw-d1 skipped 0 0"});
     row("passed canary", lCanary, 1, {"fw-d2 ok 0 1", "fw-c3 failed 0 1"});
     row("flaky device", lRetry, 0, {"flaky ok 1 0"});
     row("refused, no retry", lRetry, 3, {"locked refused 0 0"});
     row("HTTP 404, no retry", lRetry, 1, {"missing failed 0 0"});
-    row("closed, retried", lRetry, 1, {"closing failed 1 0"});
+    row("closed, retried", lRetry, 1, {"drops failed 1 0"});
     row("unreachable before refused", lRetry, 3, {"unreachable failed 1 0", "locked refused 0 0"});
     row("refused before HTTP 404", lRetry, 3, {"locked refused 0 0", "missing failed 0 0"});
 }
