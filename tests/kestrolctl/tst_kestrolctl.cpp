@@ -82,8 +82,8 @@ private:
     {
         return QStringList{"--url", url(sId), "--user", "admin"} + lArgs;
     }
-    // A device file of these devices with user admin and password secret; a comment, a blank line, quoted and
-    // padded fields show that the file format is read as documented.
+    // A device file of these devices with password secret, the user and pin given; a comment, a blank line,
+    // quoted and padded fields show that the file format is read as documented.
     QString fleet(const QStringList &lIds, const QString &sPin = {}, const QString &sUser = "admin");
 
     devicesim::Simulator tls{devicesim::Simulator::Options{true, 0, 16}};
@@ -112,14 +112,14 @@ void TstKestrolctl::initTestCase()
         add(sId, {});
     for (const QString &sId : QStringList{"fw-d1", "fw-d2"})
         add(sId, "4.0.0");
-    devicesim::Fault hang, missing, moved, closing;
+    devicesim::Fault hang, missing, moved, drop;
     hang.hang = true;
     missing.status = 404;
     moved.redirectTo = "http://127.0.0.1:1/elsewhere";
     add("silent", {}, hang);
     add("missing", {}, missing);
-    closing.dropMidBody = true;
-    add("drops", {}, closing);
+    drop.dropMidBody = true;
+    add("drops", {}, drop);
     add("moved", {}, moved);
 
     QTcpServer closed;
