@@ -33,6 +33,7 @@ if [ "$sanitize" -eq 1 ]; then
     sanitize_options=(-DKESTROL_SANITIZE=ON)
     export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
 fi
 packages=(build-essential cmake ninja-build pkg-config "$qt_package" libcpp-httplib-dev libssl-dev)
 

@@ -1,5 +1,6 @@
 // The built kestrolctl, run as a process against simulated devices served from this test process.
 #include "devicesim.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -25,30 +26,15 @@ struct Run
     QByteArray baErr;
 };
 
-// Objects of JSON lines, or of one JSON array.
+// One object per line, as --json prints them.
 QList<QJsonObject> jsonLines(const QByteArray &baOut)
 {
     QList<QJsonObject> lObjects;
-    const QJsonDocument document = QJsonDocument::fromJson(baOut);
-    for (const QJsonValue &value : document.array())
-        lObjects.append(value.toObject());
     for (const QByteArray &baLine : baOut.split('\n')) {
-        if (!document.isArray() && !baLine.isEmpty())
+        if (!baLine.isEmpty())
             lObjects.append(QJsonDocument::fromJson(baLine).object());
     }
     return lObjects;
-}
-
-QByteArray fileBytes(const QString &sPath)
-{
-    QFile file(sPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &sPath, const QByteArray &baContent)
-{
-    QFile file(sPath);
-    return file.open(QIODevice::WriteOnly) && file.write(baContent) == baContent.size();
 }
 
 } // namespace
@@ -77,8 +63,11 @@ private slots:
     void counterTable_data();
     void counterTable();
     void knownDevices();
+    void pins_data();
     void pins();
-    void simulatorRefusesBusyPort();
+    void console_data();
+    void console();
+    void fleetFilesAndReport();
     void integrationExample();
     void installedToolFindsInstalledPlugin();
     void demo();
@@ -93,9 +82,9 @@ private:
     {
         return QStringList{"--url", url(sId), "--user", "admin"} + lArgs;
     }
-    // A device file of these devices with user admin and password secret; a comment, a blank line, quoted and
-    // padded fields show that the file format is read as documented.
-    QString fleet(const QStringList &lIds);
+    // A device file of these devices with password secret, the user and pin given; a comment, a blank line,
+    // quoted and padded fields show that the file format is read as documented.
+    QString fleet(const QStringList &lIds, const QString &sPin = {}, const QString &sUser = "admin");
 
     devicesim::Simulator tls{devicesim::Simulator::Options{true, 0, 16}};
     devicesim::Simulator plain{devicesim::Simulator::Options{false, 0, 4}};
@@ -121,14 +110,16 @@ void TstKestrolctl::initTestCase()
     for (const QString &sId :
          QStringList{"cam-1", "cam-2", "cam-3", "locked", "flaky", "fw-same", "fw-c1", "fw-c2", "fw-c3"})
         add(sId, {});
-    for (const QString &sId : QStringList{"fw-new", "fw-d1", "fw-d2"})
+    for (const QString &sId : QStringList{"fw-d1", "fw-d2"})
         add(sId, "4.0.0");
-    devicesim::Fault hang, missing, moved;
+    devicesim::Fault hang, missing, moved, drop;
     hang.hang = true;
     missing.status = 404;
     moved.redirectTo = "http://127.0.0.1:1/elsewhere";
     add("silent", {}, hang);
     add("missing", {}, missing);
+    drop.dropMidBody = true;
+    add("drops", {}, drop);
     add("moved", {}, moved);
 
     QTcpServer closed;
@@ -170,12 +161,12 @@ Run TstKestrolctl::run(const QStringList &lArgs, const QProcessEnvironment &env,
     return result;
 }
 
-QString TstKestrolctl::fleet(const QStringList &lIds)
+QString TstKestrolctl::fleet(const QStringList &lIds, const QString &sPin, const QString &sUser)
 {
-    const QString sPath = tempDir.filePath(lIds.join('+') + ".csv");
-    QByteArray baCsv = "# id,url,user,password\n\n";
+    const QString sPath = tempDir.filePath(lIds.join('+') + sPin + sUser + ".csv");
+    QByteArray baCsv = "# id,url,user,password,pin\n\n";
     for (const QString &sId : lIds)
-        baCsv += QStringLiteral("\"%1\" , %2 ,admin,secret\n").arg(sId, url(sId)).toUtf8();
+        baCsv += QStringLiteral("\"%1\" , %2 ,%3,secret,%4\n").arg(sId, url(sId), sUser, sPin).toUtf8();
     return writeFile(sPath, baCsv) ? sPath : QString();
 }
 
@@ -231,6 +222,8 @@ void TstKestrolctl::oneDevice_data()
     row("refused", one("unreachable", {"info"}), 1, failed("connection refused"), why("connection refused"));
     row("TLS", one("tls-on-plain", {"info"}), 1, failed("TLS handshake failed"), why("TLS handshake failed"));
     row("HTTP status", one("missing", {"info"}), 1, failed("HTTP 404 Not Found"), why("HTTP 404 Not Found"));
+    row("closed", one("drops", {"info"}), 1, failed("connection closed by the device"),
+        why("connection closed by the device"));
     row("time-out", one("silent", {"info"}), 1, failed("timed out after 1 s"), why("timed out after 1 s"));
     row("redirect", one("moved", {"info"}), 1, failed(sRedirect), why(sRedirect));
     row("disk full", one("cam-1", {"snapshot", "1", "-o", sSnapshot}), 1, failed(sFull), why(sFull), {}, "2");
@@ -324,17 +317,19 @@ void TstKestrolctl::fleetOutcomes_data()
     };
     const QString sImage = tempDir.filePath("small-fw.bin");
     QVERIFY(writeFile(sImage, "image"));
-    const QStringList lVerify{"--verify", "--reboot-timeout", "20", "firmware-update", sImage};
-    const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lVerify;
-    const QStringList lRetry{"--retries", "2", "login-check"};
-    row("new version", lVerify, 0, {"fw-new ok 0 1"});
+    const QStringList lUpdate{"--reboot-timeout", "20", "firmware-update", sImage};
+    const QStringList lVerify = QStringList{"--verify"} + lUpdate;
+    const QStringList lCanary = QStringList{"--canary", "1", "--parallel", "3"} + lUpdate; // implies --verify
+    const QStringList lRetry{"--retries", "1", "login-check"};
     row("old version", lVerify, 1, {"fw-same failed 0 1"});
     row("failed canary", lCanary, 1, {"fw-c1 failed 0 1", "fw-c2 skipped 0 0", "fw-d1 skipped 0 0"});
     row("passed canary", lCanary, 1, {"fw-d2 ok 0 1", "fw-c3 failed 0 1"});
     row("flaky device", lRetry, 0, {"flaky ok 1 0"});
     row("refused, no retry", lRetry, 3, {"locked refused 0 0"});
     row("HTTP 404, no retry", lRetry, 1, {"missing failed 0 0"});
-    row("unreachable before refused", lRetry, 3, {"unreachable failed 2 0", "locked refused 0 0"});
+    row("closed, retried", lRetry, 1, {"drops failed 1 0"});
+    row("unreachable before refused", {"login-check"}, 3, {"unreachable failed 0 0", "locked refused 0 0"});
+    row("refused before HTTP 404", {"login-check"}, 3, {"locked refused 0 0", "missing failed 0 0"});
 }
 
 // One device in flight at a time unless a row says otherwise, so that the devices run in the order of the
@@ -352,7 +347,8 @@ void TstKestrolctl::fleetOutcomes()
     VERIFY_EXIT(run(QStringList{"--devices", fleet(lIds), "--parallel", "1", "--report", sReport} + lArgs),
                 iExit);
     QStringList lSeen;
-    for (const QJsonObject &entry : jsonLines(fileBytes(sReport))) {
+    for (const QJsonValue &value : QJsonDocument::fromJson(readFile(sReport)).array()) {
+        const QJsonObject entry = value.toObject();
         const QString sId = entry.value("device").toString();
         lSeen.append(QStringLiteral("%1 %2 %3 %4")
                          .arg(sId, entry.value("status").toString())
@@ -396,7 +392,7 @@ void TstKestrolctl::counterTable()
     QFETCH(QString, sTable);
     QFETCH(QByteArray, baTable);
     VERIFY_EXIT(run(lArgs << "-o" << sTable), 0);
-    QCOMPARE(fileBytes(tempDir.filePath(sTable)), baTable);
+    QCOMPARE(readFile(tempDir.filePath(sTable)), baTable);
 }
 
 void TstKestrolctl::knownDevices()
@@ -407,13 +403,13 @@ void TstKestrolctl::knownDevices()
     const Run first = run(lArgs);
     VERIFY_EXIT(first, 0);
     QVERIFY2(first.baErr.contains("recorded the certificate of " + baEndpoint), first.baErr.constData());
-    const QByteArray baKnown = fileBytes(sKnown);
+    const QByteArray baKnown = readFile(sKnown);
     // A comment, then one line for the endpoint that both devices share.
     QVERIFY2(baKnown.startsWith('#') && baKnown.count('\n') == 2 &&
                  baKnown.endsWith('\n' + baEndpoint + ' ' + sTlsFingerprint.toLatin1() + '\n'),
              baKnown.constData());
     VERIFY_EXIT(run(lArgs), 0);
-    QCOMPARE(fileBytes(sKnown), baKnown);
+    QCOMPARE(readFile(sKnown), baKnown);
 
     QVERIFY(writeFile(sKnown, baEndpoint + " sha256:" + QByteArray(64, '0') + '\n'));
     tls.clearRequests();
@@ -423,32 +419,94 @@ void TstKestrolctl::knownDevices()
     QVERIFY(tls.requests().isEmpty());
 }
 
+void TstKestrolctl::pins_data()
+{
+    QTest::addColumn<QStringList>("lArgs");
+    QTest::addColumn<int>("iExit");
+    const QString sHex = sTlsFingerprint.mid(7);
+    QString sColons = sHex;
+    for (int i = sColons.size() - 2; i > 0; i -= 2)
+        sColons.insert(i, ':');
+    const QString sOther = "sha256:" + QString(64, 'f');
+    auto inFile = [this](const QString &sPin) {
+        return QStringList{"--devices", fleet({"cam-2"}, sPin), "info"};
+    };
+    QTest::newRow("upper case") << one("cam-1", {"--pin", sHex.toUpper(), "info"}) << 0;
+    QTest::newRow("colons and prefix") << one("cam-1", {"--pin", "sha256:" + sColons, "info"}) << 0;
+    QTest::newRow("another certificate") << one("cam-1", {"--pin", sOther, "info"}) << 6;
+    QTest::newRow("fleet file, right pin") << inFile(sTlsFingerprint) << 0;
+    QTest::newRow("fleet file, another certificate") << inFile(sOther) << 6;
+}
+
 // With a pin the plugin holds the device to its certificate, and a stranger never sees the password.
 void TstKestrolctl::pins()
 {
-    const QByteArray baModule = fileBytes(QStringLiteral(KESTROL_PLUGIN_PATH));
-    const QString sLine = QStringLiteral("Certificate mismatch");
-    if (!baModule.contains(QByteArray(reinterpret_cast<const char *>(sLine.utf16()), 2 * sLine.size())) &&
-        !baModule.contains(sLine.toLatin1()))
-        QSKIP("this plugin does not check certificate pins");
-    VERIFY_EXIT(run(one("cam-1", {"--pin", sTlsFingerprint.mid(7).toUpper(), "info"})), 0);
+    QFETCH(QStringList, lArgs);
+    QFETCH(int, iExit);
     tls.clearRequests();
-    const Run wrong = run(one("cam-1", {"--pin", "sha256:" + QString(64, 'f'), "--json", "info"}));
-    VERIFY_EXIT(wrong, 6);
-    QCOMPARE(jsonLines(wrong.baOut).value(0).value("reason"),
-             QJsonValue("certificate does not match the pin"));
+    const Run result = run(lArgs << "--json");
+    VERIFY_EXIT(result, iExit);
+    QCOMPARE(jsonLines(result.baOut).value(0).value("reason").toString(),
+             iExit == 0 ? QString() : QString("certificate does not match the pin"));
+    int iAuthorized = 0;
     for (const devicesim::RecordedRequest &record : tls.requests())
-        QVERIFY(!record.headers.contains("authorization"));
+        iAuthorized += record.headers.contains("authorization");
+    QCOMPARE(iAuthorized > 0, iExit == 0);
 }
 
-void TstKestrolctl::simulatorRefusesBusyPort()
+void TstKestrolctl::console_data()
 {
-    QProcess simulator;
-    simulator.start(QStringLiteral(KESTROL_DEVICESIM_PATH), {"--port", QString::number(tls.port())});
-    const bool bFinished = simulator.waitForFinished(10000);
-    simulator.kill();
-    QVERIFY(bFinished && simulator.exitCode() == 1);
-    QVERIFY(simulator.readAllStandardError().contains("Address already in use"));
+    QTest::addColumn<QStringList>("lOptions");
+    QTest::addColumn<QString>("sOut"); // patterns
+    QTest::addColumn<QString>("sErr");
+    const QString sFailure = "unreachable +failed +\\S+ s  connection refused\n";
+    QTest::newRow("results out; failures, summary err")
+        << QStringList{} << "^cam-1 +ok +\\S+ s  firmware: 3\\.2\\.1; mac: 00:1A:2B:3C:4D:5E\n$"
+        << "^" + sFailure + "2 devices in \\S+ s: 1 succeeded, 1 failed\n$";
+    QTest::newRow("-q: failures only, with retries")
+        << QStringList{"-q", "--retries", "1"} << "^$"
+        << "^unreachable +failed +\\S+ s  connection refused \\(1 retry\\)\n$";
+    QTest::newRow("-v: the plugin's lines by device") << QStringList{"-v"} << "^cam-1 "
+                                                      << "\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[cam-1\\] \\S";
+}
+
+// Results go to standard output; failures, warnings, the summary and the plugin's lines to standard error.
+void TstKestrolctl::console()
+{
+    QFETCH(QStringList, lOptions);
+    QFETCH(QString, sOut);
+    QFETCH(QString, sErr);
+    // Without a user in the file, the devices take --user.
+    const Run result = run(QStringList{"--devices", fleet({"cam-1", "unreachable"}, {}, {}), "--user",
+                                       "admin", "--parallel", "1"} +
+                           lOptions + QStringList{"info"});
+    VERIFY_EXIT(result, 1);
+    QVERIFY2(QRegularExpression(sOut).match(QString::fromUtf8(result.baOut)).hasMatch(),
+             result.baOut.constData());
+    QVERIFY2(QRegularExpression(sErr).match(QString::fromUtf8(result.baErr)).hasMatch(),
+             result.baErr.constData());
+    QVERIFY(!result.baErr.contains("secret"));
+}
+
+// Default file names carry the device, a failed device leaves no file, and the CSV report has a row each.
+void TstKestrolctl::fleetFilesAndReport()
+{
+    const QString sOut = tempDir.filePath("snapshots");
+    const QString sReport = tempDir.filePath("report.csv");
+    QVERIFY(QDir().mkpath(sOut));
+    VERIFY_EXIT(run({"--devices", fleet({"cam-1", "unreachable"}), "--parallel", "1", "--report", sReport,
+                     "snapshot", "2", "-o", sOut}),
+                1);
+    QCOMPARE(filesUnder(sOut), QStringList{"cam-1-ch2.jpg"});
+    QCOMPARE(readFile(sOut + "/cam-1-ch2.jpg"), tls.snapshotJpeg(2));
+    const QString sCsv =
+        QString::fromUtf8(readFile(sReport)).replace(QRegularExpression(",\\d+\\.\\d{3},"), ",S,");
+    const QString sFile = sOut + "/cam-1-ch2.jpg";
+    const QString sSize = QString::number(tls.snapshotJpeg(2).size() / 1024.0, 'f', 1);
+    QCOMPARE(sCsv, QStringLiteral("device,command,status,code,reason,seconds,retries,summary,files\n"
+                                  "cam-1,API_CMD_SNAPSHOT,ok,0,,S,0,file: %1; size: %2 KiB,%1\n"
+                                  "unreachable,API_CMD_SNAPSHOT,failed,103,connection refused,S,0,,\n")
+                       .arg(sFile, sSize));
 }
 
 // The example of docs/host-integration.md is quoted there whole; it was built through find_package against
@@ -456,13 +514,13 @@ void TstKestrolctl::simulatorRefusesBusyPort()
 void TstKestrolctl::integrationExample()
 {
     const QString sDoc =
-        QString::fromUtf8(fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/host-integration.md")));
+        QString::fromUtf8(readFile(QStringLiteral(KESTROL_SOURCE_DIR "/docs/host-integration.md")));
     for (const auto &quote :
          {std::make_pair("```cpp\n", "minimal_host.cpp"), {"```cmake\n", "CMakeLists.txt"}}) {
         const int iStart = sDoc.indexOf(quote.first) + int(qstrlen(quote.first));
-        QCOMPARE(sDoc.mid(iStart, sDoc.indexOf("```\n", iStart) - iStart),
-                 QString::fromUtf8(
-                     fileBytes(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/") + quote.second)));
+        QCOMPARE(
+            sDoc.mid(iStart, sDoc.indexOf("```\n", iStart) - iStart),
+            QString::fromUtf8(readFile(QStringLiteral(KESTROL_SOURCE_DIR "/docs/examples/") + quote.second)));
     }
     QProcess process;
     process.start(QStringLiteral(MINIMAL_HOST_PATH),
