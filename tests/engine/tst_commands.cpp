@@ -337,6 +337,7 @@ void TstCommands::settingsSave_data()
     QTest::newRow("backslash path, replacing a file") << false << ExportUrlForm::BackslashPath << "<dir>/old.ndb" << "old.ndb";
     QTest::newRow("own absolute url, no destination") << false << ExportUrlForm::AbsoluteUrl << "" << ".";
     QTest::newRow("relative file name") << false << ExportUrlForm::PlainPath << "sub/b.ndb" << "sub/b.ndb";
+    QTest::newRow("relative name starting with a colon") << false << ExportUrlForm::PlainPath << ":b.ndb" << ":b.ndb";
     QTest::newRow("relative path climbing above the root") << false << ExportUrlForm::PlainPath << "../../../../../../../../../../../../../..<dir>/c.ndb" << "c.ndb";
     // clang-format on
 }
