@@ -2,7 +2,7 @@
 // device simulator over HTTP with Basic and over HTTPS with Digest authentication.
 #include "devicesim.h"
 #include "pluginfixture.h"
-#include <testfiles.h> // the shared one, not this directory's older copy
+#include "testfiles.h"
 
 #include <QDate>
 #include <QDir>

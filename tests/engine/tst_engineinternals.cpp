@@ -13,8 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <hostrecorder.h>
-#include <testfiles.h>
+#include "hostrecorder.h"
+#include "testfiles.h"
 
 #include <memory>
 
