@@ -114,13 +114,6 @@ private:
         bool bChallenged = false;
     };
 
-    // A request URL as Qt takes it (without user info) and as log lines show it.
-    struct ParsedUrl
-    {
-        QUrl url;
-        QString sLogUrl;
-    };
-
     // Everything the handler keeps about one request in flight, found through its reply.
     struct Request
     {
@@ -152,7 +145,6 @@ private:
     // Request side.
     QNetworkRequest prCreateRequest(const Request &request, const QHash<QString, QString> &hCookies) const;
     QNetworkRequest prCreateGetRequest(Request &request, const QHash<QString, QString> &hCookies);
-    const ParsedUrl &prParsedUrl(const QString &sRequestUrl);
     std::unique_ptr<Request> prNewRequest(const QString &sUuid, const QString &sRequestUrl,
                                           const QString &sUser, const QString &sPassword,
                                           const QString &sCertificatePin);
@@ -198,9 +190,6 @@ private:
     QHash<CredentialKey, std::shared_ptr<CredentialSet>> hCredentialSets;
     // Next connection index per origin.
     QHash<QString, int> hOriginIndices;
-    // By the URL's text: a fleet is asked the same few URLs of each device over and over, and parsing one is
-    // a good part of what the handler spends on a request. At most 4096.
-    QHash<QString, ParsedUrl> hParsedUrls;
     QTimer *pWatchdog;
     QElapsedTimer clock;
     QLocale locale;

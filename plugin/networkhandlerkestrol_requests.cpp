@@ -169,28 +169,14 @@ NetworkHandlerKestrol::prNewRequest(const QString &sUuid, const QString &sReques
     pRequest->sUser = sUser;
     pRequest->sPassword = sPassword;
     pRequest->sCertificatePin = sCertificatePin;
-    const ParsedUrl &parsed = prParsedUrl(sRequestUrl);
-    pRequest->originalUrl = parsed.url;
-    pRequest->sLogUrl = parsed.sLogUrl;
-    pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
-    return pRequest;
-}
-
-const NetworkHandlerKestrol::ParsedUrl &NetworkHandlerKestrol::prParsedUrl(const QString &sRequestUrl)
-{
-    const auto it = hParsedUrls.constFind(sRequestUrl);
-    if (it != hParsedUrls.constEnd())
-        return *it;
-    // About 600 bytes each: past a few thousand URLs (devices gone or changed among them, or one-off counter
-    // queries) the table starts afresh.
-    if (hParsedUrls.size() >= 4096)
-        hParsedUrls.clear();
-    ParsedUrl parsed{QUrl(sRequestUrl, QUrl::TolerantMode), LogText::url(sRequestUrl)};
+    pRequest->originalUrl = QUrl(sRequestUrl, QUrl::TolerantMode);
     // User info in the URL would be Qt's answer to a challenge; only the request's own credentials may be.
     // It needs an '@'; removing it from a URL without one would only copy the URL.
     if (sRequestUrl.contains(QLatin1Char('@')))
-        parsed.url.setUserInfo(QString());
-    return *hParsedUrls.insert(sRequestUrl, parsed);
+        pRequest->originalUrl.setUserInfo(QString());
+    pRequest->sLogUrl = LogText::url(sRequestUrl);
+    pRequest->pCredentials = prCredentialSet(pRequest->originalUrl, sUser, sPassword, sCertificatePin);
+    return pRequest;
 }
 
 QNetworkRequest NetworkHandlerKestrol::prCreateRequest(const Request &request,
