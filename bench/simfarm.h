@@ -3,14 +3,10 @@
 // their CPU time can be read on its own.
 #pragma once
 
-#include <QList>
+#include "simservers.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <memory>
-#include <vector>
-
-class ChildProcess;
 
 class SimFarm
 {
@@ -23,7 +19,6 @@ public:
     };
 
     explicit SimFarm(QString sExecutable);
-    ~SimFarm();
     bool start(const Setup &setup, QString &sError);
     void stop();
 
@@ -36,7 +31,6 @@ public:
 
 private:
     QString sExecutable;
-    std::vector<std::unique_ptr<ChildProcess>> vServers;
-    QList<int> lPorts;
+    SimServers servers;
     int iPerServer = 0;
 };

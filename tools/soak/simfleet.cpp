@@ -1,40 +1,15 @@
 #include "simfleet.h"
 
-#include "childprocess.h"
-
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 #include <QUrlQuery>
-
-namespace {
-
-constexpr int kStartMs = 30000;
-constexpr int kStopMs = 10000;
-
-int servingPort(const QByteArray &baOutput)
-{
-    static const QRegularExpression serving(QStringLiteral("^Serving .* on 127\\.0\\.0\\.1:(\\d+),"),
-                                            QRegularExpression::MultilineOption);
-    return serving.match(QString::fromLatin1(baOutput)).captured(1).toInt();
-}
-
-} // namespace
-
-SimFleet::SimFleet() = default;
-
-SimFleet::~SimFleet()
-{
-    stop();
-}
 
 bool SimFleet::start(const QString &sExecutable, int iDevices, QString *psError)
 {
+    QList<QStringList> lArgsPerServer;
     for (int i = 0; i < kServers; ++i) {
-        QStringList lArgs = {"--port",           "0",
-                             "--auth",           i % 2 ? "digest" : "basic",
+        QStringList lArgs = {"--auth",           i % 2 ? "digest" : "basic",
                              "--user",           kUser,
                              "--password",       kPassword,
                              "--devices",        QString::number(iDevices),
@@ -43,41 +18,14 @@ bool SimFleet::start(const QString &sExecutable, int iDevices, QString *psError)
                              "--update-version", ""};
         if (isTls(i))
             lArgs << "--tls";
-        vServers.push_back(std::make_unique<ChildProcess>());
-        vServers.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        vServers.back()->start(sExecutable, lArgs);
+        lArgsPerServer.append(lArgs);
     }
-    const QDeadlineTimer deadline(kStartMs);
-    for (const auto &pServer : vServers) {
-        QByteArray baOutput;
-        int iPort = 0;
-        while (iPort == 0 && !deadline.hasExpired() && pServer->state() != QProcess::NotRunning) {
-            pServer->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            baOutput += pServer->readAllStandardOutput();
-            iPort = servingPort(baOutput);
-        }
-        if (iPort == 0) {
-            *psError = QStringLiteral("%1 did not start: %2").arg(sExecutable, pServer->errorString());
-            stop();
-            return false;
-        }
-        lPorts.append(iPort);
-        pServer->closeReadChannel(QProcess::StandardOutput);
-    }
-    return true;
+    return servers.start(sExecutable, lArgsPerServer, psError);
 }
 
 void SimFleet::stop()
 {
-    for (const auto &pServer : vServers)
-        pServer->terminate();
-    for (const auto &pServer : vServers) {
-        if (!pServer->waitForFinished(kStopMs))
-            pServer->kill();
-        pServer->waitForFinished(kStopMs);
-    }
-    vServers.clear();
-    lPorts.clear();
+    servers.stop();
 }
 
 QString SimFleet::baseUrl(int iServer, int iDevice) const

@@ -4,14 +4,12 @@
 // running simulator.
 #pragma once
 
+#include "simservers.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
-#include <memory>
-#include <vector>
-
-class ChildProcess;
 class QNetworkAccessManager;
 
 class SimFleet
@@ -22,8 +20,6 @@ public:
     static constexpr const char *kPassword = "s0ak-Pa55w0rd";
     static constexpr const char *kWrongPassword = "n0t-the-Pa55w0rd"; // refused by every device
 
-    SimFleet();
-    ~SimFleet();
     bool start(const QString &sExecutable, int iDevices, QString *psError);
     void stop();
 
@@ -31,7 +27,7 @@ public:
     // are numbered from 0.
     static bool isTls(int iServer) { return iServer % 4 >= 2; }
     QString baseUrl(int iServer, int iDevice) const;
-    int port(int iServer) const { return lPorts.value(iServer); }
+    int port(int iServer) const { return servers.port(iServer); }
 
     struct FaultSetting
     {
@@ -44,6 +40,5 @@ public:
     bool setFaults(QNetworkAccessManager &manager, const QList<FaultSetting> &lSettings, QString *psError);
 
 private:
-    std::vector<std::unique_ptr<ChildProcess>> vServers;
-    QList<int> lPorts;
+    SimServers servers;
 };
