@@ -112,6 +112,13 @@ private:
         // A GET of this set was challenged: from then on Qt's authenticator answers for it (Digest included),
         // and GET stops sending the Basic header up front.
         bool bChallenged = false;
+
+        // The last GET carries the Basic header, so it goes with the flag.
+        void markChallenged()
+        {
+            bChallenged = true;
+            getRequest.reset();
+        }
     };
 
     // Everything the handler keeps about one request in flight, found through its reply.

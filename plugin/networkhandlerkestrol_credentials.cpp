@@ -152,8 +152,7 @@ void NetworkHandlerKestrol::slotAuthenticationRequired(QNetworkReply *pReply, QA
     if (request.bProbe) {
         // Qt gives this reply up; the request goes out again with the credentials in Qt's hands.
         request.bChallenged = true;
-        request.pCredentials->bChallenged = true;
-        request.pCredentials->getRequest.reset();
+        request.pCredentials->markChallenged();
     } else {
         pAuthenticator->setUser(request.sUser);
         pAuthenticator->setPassword(request.sPassword);

@@ -83,7 +83,7 @@ void NetworkHandlerKestrol::slotFinished(Request &request)
     // the set had answered a challenge it asks for none.
     if (request.bProbe && request.iEndCode == 0 &&
         pReply->error() == QNetworkReply::AuthenticationRequiredError) {
-        request.pCredentials->bChallenged = true;
+        request.pCredentials->markChallenged();
         prResendProbe(request);
         return;
     }
