@@ -34,17 +34,15 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Device simulator: answers the camera/recorder REST API over HTTP or HTTPS on 127.0.0.1, so the "
-        "plugin\n"
-        "can be tried without a device. Every device lives under its own base URL,\n"
+        "Device simulator: answers the camera/recorder REST API over HTTP or HTTPS on 127.0.0.1,\n"
+        "so the plugin can be tried without a device. Every device lives under its own base URL,\n"
         "http(s)://127.0.0.1:PORT/dev/<id> with ids 1..N; give that URL to the host as the device address.\n"
         "Each device has its own MAC address and serial number.\n"
         "Every request is recorded: GET /_sim/requests returns the records as JSON (?device=<id> for one\n"
         "device), DELETE /_sim/requests clears them. PUT /_sim/faults?device=<id>&path=<api path> with a\n"
         "JSON object injects a fault into that path of that device (members: status, delayMs, hang,\n"
-        "dropMidBody, chunked, lengthMismatch, badChunk, emptyBody, notJson, largeBodyBytes, body, "
-        "redirectTo,\n"
-        "unauthorizedTimes); DELETE /_sim/faults (?device=<id>) clears them. Stop with Ctrl+C.");
+        "dropMidBody, chunked, lengthMismatch, badChunk, emptyBody, notJson, largeBodyBytes, body,\n"
+        "redirectTo, unauthorizedTimes); DELETE /_sim/faults (?device=<id>) clears them. Stop with Ctrl+C.");
     parser.addHelpOption();
     parser.addOptions({
         {"port", "TCP port on 127.0.0.1; 0 picks a free port. Default 8080.", "port", "8080"},
@@ -60,9 +58,8 @@ bool parseArguments(const QCoreApplication &app, Settings &settings, QString &sE
          "sending, so that huge downloads cost the simulator no memory.",
          "path=bytes"},
         {"update-version",
-         "Firmware version a device runs after a firmware update; empty keeps the old version (an update "
-         "that\n"
-         "does not take). Default 3.3.0.",
+         "Firmware version a device runs after a firmware update; empty keeps the old version\n"
+         "(an update that does not take). Default 3.3.0.",
          "version", "3.3.0"},
         {"reboot-seconds",
          "Seconds a device is away after a firmware update, answering 503 to every request. Default 5.",

@@ -107,19 +107,9 @@ void writeReply(httplib::Response &res, const Reply &reply, const std::atomic<bo
         return;
     }
     if (reply.iLengthMismatch != 0 && reply.bChunked) {
-        // Both framings at once, contradicting each other; the chunks carry the whole body.
+        // Both framings at once, contradicting each other; the chunks below carry the whole body.
         res.set_header("Content-Length", std::to_string(reply.baBody.size() + reply.iLengthMismatch));
-        const QByteArray baBody = reply.baBody;
-        res.set_chunked_content_provider(sContentType, [baBody](size_t iOffset, httplib::DataSink &sink) {
-            if (iOffset == 0)
-                sink.write(baBody.constData(), size_t(baBody.size()));
-            else
-                sink.done();
-            return true;
-        });
-        return;
-    }
-    if (reply.iLengthMismatch != 0) {
+    } else if (reply.iLengthMismatch != 0) {
         // The whole body goes out in one write, whatever length was declared; a longer declaration is never
         // met and the connection is closed.
         const QByteArray baBody = reply.baBody;

@@ -257,6 +257,11 @@ CommandSpec reset()
 
 } // namespace
 
+void DemoContext::remember(const Outcome &outcome)
+{
+    hLatest.insert(key(outcome.request.device, outcome.request.pSpec->sName), outcome);
+}
+
 const QList<CommandSpec> &commandTable()
 {
     static const QList<CommandSpec> lCommands = {

@@ -30,12 +30,17 @@ struct DemoContext
     const devicesim::Simulator *pSimulator = nullptr;
     QString sOutputDir;
     QString sFirmwarePath;
-    QHash<QString, Outcome> hLatest; // by device id + '/' + command name
+    QHash<QString, Outcome> hLatest; // by key()
 
+    static QString key(const DeviceEntry &device, const QString &sCommand)
+    {
+        return device.sId + '/' + sCommand;
+    }
     Outcome latest(const DeviceEntry &device, const QString &sCommand) const
     {
-        return hLatest.value(device.sId + '/' + sCommand);
+        return hLatest.value(key(device, sCommand));
     }
+    void remember(const Outcome &outcome);
 };
 
 // One device command, described once: its name on the command line, the plugin's command, its arguments,

@@ -3,7 +3,6 @@
 #include "options.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <iostream>

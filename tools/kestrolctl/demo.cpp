@@ -123,7 +123,7 @@ int Demo::runStep(int iNumber, const CommandSpec &spec)
             }
         }
         iStatus = qMax(iStatus, exitStatusOf(outcome));
-        context.hLatest.insert(outcome.request.device.sId + '/' + spec.sName, outcome);
+        context.remember(outcome);
         reporter.printOutcome(outcome);
     }
     return iStatus;
