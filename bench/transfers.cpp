@@ -184,23 +184,33 @@ bool deviceReceived(const Transfers::Job &job)
     return false;
 }
 
+using Reference = void (*)(QNetworkAccessManager &, TickGate &, const Transfers::Job &, const Done &);
+
+// One measured transfer: the plugin's command sCommand, or the hand-written host's reference exchange.
+QJsonObject transfer(PluginClient *pPlugin, const Transfers::Job &job, const QString &sCommand,
+                     Reference reference, QString &sOutput)
+{
+    QNetworkAccessManager manager;
+    TickGate gate(job.bTick);
+    return measure(
+        [&](const Done &done) {
+            if (pPlugin)
+                runCommand(*pPlugin, sCommand, {job.sPath}, done);
+            else
+                reference(manager, gate, job, done);
+        },
+        job.iCapMs, sOutput);
+}
+
 } // namespace
 
 namespace Transfers {
 
 QJsonObject backup(PluginClient *pPlugin, const Job &job)
 {
-    QNetworkAccessManager manager;
-    TickGate gate(job.bTick);
     QString sOutput;
-    QJsonObject result = measure(
-        [&](const Done &done) {
-            if (pPlugin)
-                runCommand(*pPlugin, QStringLiteral("API_CMD_SETTINGS_SAVE"), {job.sPath}, done);
-            else
-                referenceBackup(manager, gate, job, done);
-        },
-        job.iCapMs, sOutput);
+    QJsonObject result =
+        transfer(pPlugin, job, QStringLiteral("API_CMD_SETTINGS_SAVE"), referenceBackup, sOutput);
     const qint64 iSize = QFileInfo(sOutput).size();
     result.insert("ok", result.value("ok").toBool() && iSize == job.iBytes);
     result.insert("bytes", double(iSize));
@@ -210,17 +220,9 @@ QJsonObject backup(PluginClient *pPlugin, const Job &job)
 
 QJsonObject upload(PluginClient *pPlugin, const Job &job)
 {
-    QNetworkAccessManager manager;
-    TickGate gate(job.bTick);
     QString sOutput;
-    QJsonObject result = measure(
-        [&](const Done &done) {
-            if (pPlugin)
-                runCommand(*pPlugin, QStringLiteral("API_CMD_FIRMWARE_UPDATE"), {job.sPath}, done);
-            else
-                referenceUpload(manager, gate, job, done);
-        },
-        job.iCapMs, sOutput);
+    QJsonObject result =
+        transfer(pPlugin, job, QStringLiteral("API_CMD_FIRMWARE_UPDATE"), referenceUpload, sOutput);
     result.insert("ok", result.value("ok").toBool() && deviceReceived(job));
     result.insert("bytes", double(job.iBytes));
     return result;

@@ -3,7 +3,13 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimer>
 #include <QUrlQuery>
+
+namespace {
+// Simulators that stopped answering their control endpoint fail the set-up instead of holding the soak.
+constexpr int kSetFaultsMs = 60000;
+} // namespace
 
 bool SimFleet::start(const QString &sExecutable, int iDevices, QString *psError)
 {
@@ -64,7 +70,11 @@ bool SimFleet::setFaults(QNetworkAccessManager &manager, const QList<FaultSettin
                 loop.quit();
         });
     }
-    if (iPending > 0)
+    if (iPending > 0) {
+        QTimer::singleShot(kSetFaultsMs, &loop, &QEventLoop::quit);
         loop.exec();
+    }
+    if (iPending > 0 && psError->isEmpty())
+        *psError = QStringLiteral("faults not set: %1 settings unanswered").arg(iPending);
     return psError->isEmpty();
 }
