@@ -64,12 +64,13 @@ QJsonObject measure(const std::function<void(const Done &)> &start, int iCapMs, 
             {"growthKib", double(iPeakKib - iRssBeforeKib)}};
 }
 
-// The plugin's answer to one command of the host.
-void runCommand(PluginClient &plugin, const QString &sCommand, const QVariantList &lParam, const Done &done)
+// The plugin's answer to one command of the host, heard while pListener lives.
+void runCommand(PluginClient &plugin, const QString &sCommand, const QVariantList &lParam, QObject *pListener,
+                const Done &done)
 {
     DeviceApiInterface *pApi = plugin.api();
     const QString sUuid = pApi->requestApiCommand(QStringLiteral("0"), sCommand, lParam);
-    QObject::connect(pApi, &DeviceApiInterface::signal_apiResponse, pApi,
+    QObject::connect(pApi, &DeviceApiInterface::signal_apiResponse, pListener,
                      [sUuid, done](const QString &sAnswered, int iError, const QVariantList &lResult) {
                          if (sAnswered == sUuid)
                              done(iError == 0, lResult.value(0).toString());
@@ -192,10 +193,12 @@ QJsonObject transfer(PluginClient *pPlugin, const Transfers::Job &job, const QSt
 {
     QNetworkAccessManager manager;
     TickGate gate(job.bTick);
+    // An answer after the cap must not reach a measurement that has ended.
+    QObject listener;
     return measure(
         [&](const Done &done) {
             if (pPlugin)
-                runCommand(*pPlugin, sCommand, {job.sPath}, done);
+                runCommand(*pPlugin, sCommand, {job.sPath}, &listener, done);
             else
                 reference(manager, gate, job, done);
         },
